@@ -1,0 +1,47 @@
+# Two commands for a newcomer: `make run` and `make check`. CMake and Ninja do the work.
+BUILD ?= build
+ASAN_BUILD ?= build-asan
+PREFIX ?= /usr/local
+CMAKE_FLAGS ?=
+
+.PHONY: all run check test test-asan asan bench install deps fuzz clean format
+
+all: deps
+	@cmake -S . -B $(BUILD) -G Ninja -DORV_PYTHON="$$(tools/find-python)" $(CMAKE_FLAGS) >/dev/null
+	cmake --build $(BUILD)
+
+deps:
+	@tools/install-deps
+
+run: all
+	$(BUILD)/orv -i
+
+test: all
+	ctest --test-dir $(BUILD) --output-on-failure
+
+asan: deps
+	@cmake -S . -B $(ASAN_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=Debug -DORV_SANITIZE=ON \
+		-DORV_PYTHON="$$(tools/find-python)" $(CMAKE_FLAGS) >/dev/null
+	cmake --build $(ASAN_BUILD)
+
+test-asan: asan
+	ctest --test-dir $(ASAN_BUILD) --output-on-failure
+
+check: test test-asan
+
+bench: all
+	@bench/run
+
+install: all
+	cmake --install $(BUILD) --prefix $(PREFIX)
+
+fuzz:
+	@cmake -S . -B build-fuzz -G Ninja -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_C_COMPILER=clang \
+		-DORV_FUZZ=ON >/dev/null
+	cmake --build build-fuzz --target fuzz_parse
+
+format:
+	clang-format -i $$(git ls-files 'src/*.cpp' 'src/*.h' 'tests/*.cpp' 'tests/*.h')
+
+clean:
+	rm -rf $(BUILD) $(ASAN_BUILD) build-fuzz

@@ -1,0 +1,136 @@
+#include "core/descriptors.h"
+
+#include <fcntl.h>
+#include <linux/close_range.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <iterator>
+#include <cerrno>
+
+Descriptors fds;
+FILE* output_stream = nullptr;
+FILE* diagnostic_stream = nullptr;
+
+namespace {
+
+// Finds a number above 2: duplicate until the duplicate is above 2, closing the ones below.
+int dup_above_two(int fd) {
+    int d = dup(fd);
+    if (d < 0 || d > 2) return d;
+    int r = dup_above_two(d);
+    close(d);
+    return r;
+}
+
+ssize_t stream_read(void* cookie, char* buf, size_t n) {
+    return read(effective_fd(*static_cast<int*>(cookie)), buf, n);
+}
+
+// A write interrupted by a signal is retried, so that a signal never loses output.
+ssize_t stream_write(void* cookie, const char* buf, size_t n) {
+    size_t done = 0;
+    while (done < n) {
+        ssize_t w = write(effective_fd(*static_cast<int*>(cookie)), buf + done, n - done);
+        if (w < 0) {
+            if (errno == EINTR) continue;
+            return done ? static_cast<ssize_t>(done) : -1;
+        }
+        done += static_cast<size_t>(w);
+    }
+    return static_cast<ssize_t>(n);
+}
+
+int stream_seek(void* cookie, off64_t* pos, int whence) {
+    off64_t r = lseek64(effective_fd(*static_cast<int*>(cookie)), *pos, whence);
+    if (r < 0) return -1;
+    *pos = r;
+    return 0;
+}
+
+int stream_close(void* cookie) { return close(effective_fd(*static_cast<int*>(cookie))); }
+
+}  // namespace
+
+FILE* open_descriptor_stream(int* variable, const char* mode) {
+    cookie_io_functions_t io{stream_read, stream_write, stream_seek, stream_close};
+    FILE* f = fopencookie(variable, mode, io);
+    if (f) setvbuf(f, nullptr, _IOLBF, BUFSIZ);
+    return f;
+}
+
+int effective_fd(int value) { return fds.fds_prepared && value >= 16 ? value - 16 : value; }
+
+void set_cloexec(int fd) { fcntl(fd, F_SETFD, FD_CLOEXEC); }
+
+void clear_cloexec(int fd) { fcntl(fd, F_SETFD, 0); }
+
+int fd_copy(int from, int to) {
+    if (from == to || from < 0) return from;
+    if (to >= 0) {
+        dup2(from, to);
+        return to;
+    }
+    if (from > 2) return from;
+    return dup_above_two(from);
+}
+
+int fd_move(int from, int to) {
+    if (from == to || from < 0) return from;
+    if (to >= 0) {
+        dup2(from, to);
+        close(from);
+        return to;
+    }
+    if (from > 2) return from;
+    int d = dup_above_two(from);
+    close(from);
+    return d;
+}
+
+void init_descriptors() {
+    fds.fds_prepared = false;
+    fds.shell_in = fd_copy(0, SHELL_IN_FD);
+    set_cloexec(fds.shell_in);
+    fds.shell_out = fd_copy(1, SHELL_OUT_FD);
+    set_cloexec(fds.shell_out);
+    fds.shell_diag = fd_copy(2, SHELL_DIAG_FD);
+    set_cloexec(fds.shell_diag);
+    fds.saved_stdin = fd_copy(fds.shell_in, SAVED_STDIN_FD);
+    set_cloexec(fds.saved_stdin);
+    close_other_fds();
+}
+
+bool init_streams() {
+    FILE* in = open_descriptor_stream(&fds.shell_in, "r");
+    output_stream = open_descriptor_stream(&fds.shell_out, "w");
+    diagnostic_stream = open_descriptor_stream(&fds.shell_diag, "w");
+    if (!in || !output_stream || !diagnostic_stream) return false;
+    // The library's own streams are on 0, 1 and 2, which init_descriptors has closed already.
+    std::fclose(stdin);
+    std::fclose(stdout);
+    std::fclose(stderr);
+    stdin = in;
+    stdout = output_stream;
+    stderr = diagnostic_stream;
+    return true;
+}
+
+void close_other_fds() {
+    int keep[] = {TTY_FD, fds.shell_in, fds.shell_out, fds.shell_diag, fds.saved_stdin};
+    std::sort(std::begin(keep), std::end(keep));
+    unsigned from = 0;
+    for (int k : keep) {
+        if (k < 0) continue;
+        if (static_cast<unsigned>(k) > from) close_range(from, static_cast<unsigned>(k) - 1, 0);
+        if (static_cast<unsigned>(k) + 1 > from) from = static_cast<unsigned>(k) + 1;
+    }
+    close_range(from, ~0U, 0);
+}
+
+void close_std_fds() {
+    close(0);
+    close(1);
+    close(2);
+    fds.fds_prepared = false;
+}

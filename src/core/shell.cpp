@@ -1,0 +1,3 @@
+#include "core/shell.h"
+
+ShellFlags shell;

@@ -1,0 +1,3 @@
+#include "lifecycle/startup.h"
+
+int main(int argc, char** argv) { return shell_main(argc, argv); }

@@ -1,0 +1,116 @@
+#!/usr/bin/env python3
+"""Checks run_cases.py against the case files beside this script, with fake_orv.py as the shell.
+
+Case names say what must happen: "must fail: ..." must fail, "broken: ..." must be reported as a
+malformed case file at the line a `# error at LINE: TEXT` comment of its file gives, and every
+other case must pass.
+"""
+
+import glob
+import os
+import re
+import shutil
+import subprocess
+import sys
+import tempfile
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+RUNNER = os.path.join(HERE, '..', 'run_cases.py')
+FAKE = os.path.join(HERE, 'fake_orv.py')
+CASE_FILES = sorted(glob.glob(os.path.join(HERE, '*.case')))
+
+# What the report of each expected failure must show.
+FAILURE_REPORTS = {
+    'a stdout difference shows a diff': '@@ -1 +1 @@\n    -expected line\n    +actual line\n',
+    'a missing final newline is shown': '+\\ (no newline at end)',
+    'an unexpected stderr fails by default': '+surprise',
+    'a wrong status': 'status: expected 0, got 2',
+    'a regular expression must match the whole stream': "regular expression 'ab'",
+    'a failing setup line': 'setup failed with status 1: false',
+    'a case that runs too long is killed': 'timed out after 2 s',
+}
+
+
+def case_names(path):
+    with open(path) as f:
+        return [line[4:].strip() for line in f if line.startswith('####')]
+
+
+def expected_errors():
+    """Yields (file name, line, text) from the `# error at LINE: TEXT` comments."""
+    for path in CASE_FILES:
+        with open(path) as f:
+            for m in re.finditer(r'^# error at (\d+): (.*)$', f.read(), re.M):
+                yield os.path.basename(path), int(m.group(1)), m.group(2)
+
+
+def run(*args, tmpdir=None):
+    env = dict(os.environ, TMPDIR=tmpdir) if tmpdir else None
+    proc = subprocess.run([sys.executable, RUNNER, '--orv', FAKE, '--timeout', '2', *args],
+                          capture_output=True, text=True, env=env)
+    return proc.returncode, proc.stdout + proc.stderr
+
+
+def failure_blocks(output):
+    """Maps each failed case name to its report (the FAIL line and the indented lines after it)."""
+    blocks = {}
+    for block in re.findall(r'^FAIL .*\n(?:    .*\n)*', output, re.M):
+        name = re.match(r'FAIL [^:]+:\d+: (.*?)(?:: malformed case file:.*)?\n', block).group(1)
+        blocks[name] = block
+    return blocks
+
+
+def main():
+    results = []
+
+    def check(what, ok, detail=''):
+        results.append(ok)
+        print(('ok   ' if ok else 'FAIL ') + what)
+        if not ok and detail:
+            print('    ' + detail.replace('\n', '\n    '))
+
+    names = [name for path in CASE_FILES for name in case_names(path)]
+    must_fail = [n for n in names if n.startswith(('must fail: ', 'broken: '))]
+    tmpdir = tempfile.mkdtemp(prefix='orv-selftest-')
+    try:
+        status, out = run(HERE, tmpdir=tmpdir)
+        summary = f'{len(names) - len(must_fail)} passed, {len(must_fail)} failed'
+        check('the whole run ends with ' + summary, out.endswith(summary + '\n'), out)
+        check('a run with failures exits 1', status == 1, f'status {status}')
+        check('no traceback', 'Traceback' not in out, out)
+        blocks = failure_blocks(out)
+        check('exactly the must-fail and broken cases fail', sorted(blocks) == sorted(must_fail),
+              f'failed: {sorted(blocks)}')
+        for name, text in FAILURE_REPORTS.items():
+            block = blocks.get('must fail: ' + name, '')
+            check(f'the report of "{name}" shows {text!r}', text in block, block)
+        for file, line, text in expected_errors():
+            check(f'{file}:{line} is reported as malformed ({text})',
+                  re.search(rf'^FAIL \S*{re.escape(file)}:{line}: .*malformed.*{re.escape(text)}',
+                            out, re.M) is not None, out)
+        kept = re.findall(r'^    kept: (.*)$', out, re.M)
+        leftover = sorted(os.path.join(tmpdir, d) for d in os.listdir(tmpdir))
+        check('failing cases keep their directory, passing ones do not',
+              leftover == sorted(kept), f'kept {kept}, left {leftover}')
+    finally:
+        shutil.rmtree(tmpdir, ignore_errors=True)
+
+    passing = [p for p in CASE_FILES if not p.endswith(('failures.case', 'malformed.case'))]
+    status, out = run(*passing)
+    check('a run without failures exits 0', status == 0 and out.endswith(' 0 failed\n'), out)
+    status, out = run('-k', 'json gives exact bytes', HERE)
+    check('-k selects by name', status == 0 and out == '1 passed, 0 failed\n', out)
+    status, out = run('-k', 'no case has this name', HERE)
+    check('a run where nothing ran exits 1', status == 1 and '0 passed, 0 failed' in out, out)
+    status, out = run('--list', *passing)
+    listed = re.findall(r'^\S+:\d+: (.*)$', out, re.M)
+    check('--list names every case, in order',
+          status == 0 and listed == [n for path in passing for n in case_names(path)], out)
+
+    failed = results.count(False)
+    print(f'{len(results) - failed} passed, {failed} failed')
+    return 1 if failed else 0
+
+
+if __name__ == '__main__':
+    sys.exit(main())

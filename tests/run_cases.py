@@ -300,7 +300,8 @@ def run_case(case, orv, timeout):
     script = os.path.join(casedir, 'script.orv')
     os.mkdir(work)
     os.mkdir(home)
-    places = {'{SCRIPT}': script, '{WORK}': work, '{HOME}': home}
+    places = {'{SCRIPT}': script, '{WORK}': work, '{HOME}': home,
+              '{ORV}': os.path.realpath(orv)}
     env = base_env()
     env['HOME'] = home
     for name, value in case.env:
@@ -320,16 +321,17 @@ def run_case(case, orv, timeout):
         args = [substitute(word, places) for word in case.args]
         argv = [substitute(word, places) for word in case.argv]
         stdin = case.stdin
+        text = substitute(case.script, places)
         if case.mode == 'script':
             with open(script, 'w', newline='', **FS_CODEC) as f:
-                f.write(case.script)
+                f.write(text)
             command = [orv, *args, script, *argv]
         elif case.mode == 'c':
-            command = [orv, *args, '-c', case.script.removesuffix('\n'), *argv]
+            command = [orv, *args, '-c', text.removesuffix('\n'), *argv]
         else:
             command = [orv, *args, *argv]
             if case.mode == 'stdin':
-                stdin = case.script
+                stdin = text
         result = run_process(command, work, env, stdin, timeout)
         if result.timed_out:
             report.append(f'timed out after {timeout:g} s\n')

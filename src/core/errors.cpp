@@ -162,7 +162,10 @@ std::string format_message(ErrorCode index, std::va_list args, Cut cut) {
     std::fflush(output_stream);
     std::fflush(diagnostic_stream);
     fds.fds_prepared = false;
-    if (shell.fork_depth != 0 || errors.exit_on_error) exit_now(1);
+    if (shell.fork_depth != 0 || errors.exit_on_error) {
+        if (shell.in_shared_child) throw SharedChildExit{1};
+        exit_now(1);
+    }
     input_to_eof();
     set_status_after_error();
     reclaim_terminal();

@@ -153,6 +153,12 @@ extern ErrorState errors;
 /// What error_raise throws; caught only at recovery points.
 struct ShellError {};
 
+/// Ends a shared-memory child: thrown where a forked child would exit, so that the child's own
+/// frames release what they hold before it leaves (their memory is the shell's).
+struct SharedChildExit {
+    int status;
+};
+
 /// A return to the command loop that is not an error (a line shown by :p and not run).
 struct LoopReturn {};
 

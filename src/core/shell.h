@@ -16,6 +16,7 @@ struct ShellFlags {
     bool quit_default = false;        ///< -q or argv[0] "a.out": SIGQUIT default, no job control
     bool home_files_no_stat = false;  ///< -m: home start-up files read without a status query
     int fork_depth = 0;               ///< 0 in the shell itself; each child adds one
+    bool in_shared_child = false;     ///< running in a child that borrows the shell's memory
     pid_t terminal_pgrp = -1;  ///< -1 no job control; > 0 the group given the terminal; 0 child
     pid_t shell_pgrp = 0;      ///< the shell's own process group
     pid_t startup_pgrp = -1;   ///< the group the shell was started in, restored at exit

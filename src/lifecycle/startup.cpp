@@ -1,18 +1,327 @@
 #include "lifecycle/startup.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <clocale>
 #include <cstdio>
+#include <cstring>
+#include <ctime>
 
+#include "builtins/resource_usage.h"
 #include "core/chars.h"
 #include "core/descriptors.h"
+#include "core/errors.h"
+#include "core/shell.h"
+#include "dirs/directory_stack.h"
+#include "exec/command_hash.h"
+#include "input/input_buffer.h"
+#include "input/lexer.h"
+#include "lifecycle/command_loop.h"
+#include "lifecycle/prompt.h"
 #include "lifecycle/shutdown.h"
+#include "lifecycle/signals.h"
+#include "vars/environment.h"
+#include "vars/variables.h"
 
-int shell_main(int, char**) {
+namespace {
+
+constexpr std::size_t HOME_MAX = 1023;
+
+// The option letters and what they leave for later steps.
+struct Options {
+    bool command = false;       // -c
+    bool one_line = false;      // -t
+    bool from_stdin = false;    // -s
+    bool batch = false;         // -b
+    bool verbose_later = false;  // -v
+    bool echo_later = false;     // -x
+    CharString command_text;
+};
+
+// The -c text outlives the start-up frame: the input reads it to the end of the shell.
+CharString command_text_storage;
+
+void set_word(const char* name, CharString value) {
+    var_store(chars(name), WordVector{std::move(value)}, shell_variables);
+}
+
+bool is_directory(const char* path) {
+    struct stat st;
+    return stat(path, &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+// Takes the terminal for job control, or explains why not.
+void set_up_job_control() {
+    signal(SIGTSTP, SIG_IGN);
+    signal(SIGTTIN, SIG_IGN);
+    signal(SIGTTOU, SIG_IGN);
+    int tty = -1;
+    if (isatty(SHELL_DIAG_FD)) {
+        tty = SHELL_DIAG_FD;
+    } else if (isatty(SHELL_OUT_FD)) {
+        tty = SHELL_OUT_FD;
+    } else if (isatty(fds.saved_stdin)) {
+        tty = fds.saved_stdin;
+    }
+    pid_t owner = tcgetpgrp(tty);
+    while (owner != -1 && owner != shell.shell_pgrp) {
+        // Wait until the shell is brought to the foreground.
+        struct sigaction dfl {}, old {};
+        dfl.sa_handler = SIG_DFL;
+        sigaction(SIGTTIN, &dfl, &old);
+        killpg(shell.shell_pgrp, SIGTTIN);
+        sigaction(SIGTTIN, &old, nullptr);
+        owner = tcgetpgrp(tty);
+    }
+    bool ok = owner != -1;
+    if (ok) {
+        shell.startup_pgrp = owner;
+        pid_t me = getpid();
+        if (owner != me && setpgid(0, 0) != 0) ok = false;
+        if (ok && tcsetpgrp(tty, me) != 0) ok = false;
+        if (ok) {
+            shell.shell_pgrp = shell.terminal_pgrp = me;
+            fd_copy(tty, TTY_FD);
+            set_cloexec(TTY_FD);
+        }
+    }
+    if (!ok) {
+        std::fprintf(diagnostic_stream, "Warning: no access to tty (%s).\n", std::strerror(errno));
+        std::fputs("Thus no job control in this shell.\n", diagnostic_stream);
+        std::fflush(diagnostic_stream);
+        shell.terminal_pgrp = -1;
+        shell.startup_pgrp = -1;
+        shell.shell_pgrp = getpgrp();
+    }
+}
+
+// Reads the start-up files and the saved history, each abandoned by an error in it.
+void read_startup_files(const Options& opt) {
+    bool read_hash = false;
+    {
+        bool saved_handle = shell.handle_interrupts;
+        struct sigaction saved_sigint = shell.inherited_sigint;
+        sigset_t mask;
+        sigprocmask(SIG_BLOCK, nullptr, &mask);
+        block_signal(SIGINT);
+        shell.handle_interrupts = false;
+        shell.inherited_sigint.sa_handler = SIG_IGN;
+        source_system_file("/etc/orv.orvrc");
+        if (!opt.command && !opt.one_line) {
+            rehash_path();
+            read_hash = true;
+        }
+        if (shell.login_shell) source_system_file("/etc/orv.login");
+        sigprocmask(SIG_SETMASK, &mask, nullptr);
+        shell.handle_interrupts = saved_handle;
+        shell.inherited_sigint = saved_sigint;
+    }
+    if (const WordVector* home = var_lookup("home"); home && !home->empty()) {
+        source_home_file((*home)[0], "/.orvrc");
+    }
+    if (!opt.command && !opt.one_line && !read_hash) rehash_path();
+    WordVector load{chars("source"), chars("-h"), chars("~/.history")};
+    if (const WordVector* histfile = var_lookup("histfile")) {
+        load[2] = histfile->empty() ? CharString() : (*histfile)[0];
+    }
+    CommandNode node;
+    builtin_source(load, node);
+    if (shell.login_shell) {
+        if (const WordVector* home = var_lookup("home"); home && !home->empty()) {
+            source_home_file((*home)[0], "/.login");
+        }
+    }
+}
+
+}  // namespace
+
+int shell_main(int argc, char** argv) {
+    record_start_usage();
+    env_init(environ);
+    char* program = argc > 0 ? argv[0] : const_cast<char*>("orv");
+    if (std::strcmp(program, "a.out") == 0) shell.quit_default = true;
+    shell.real_uid = getuid();
+    shell.effective_uid = geteuid();
+    shell.real_gid = getgid();
+    shell.effective_gid = getegid();
+
+    // A login shell: no arguments and a leading -, or the one argument -l.
+    int argi = 1;
+    if (argc == 1 && program[0] == '-') {
+        shell.login_shell = true;
+    } else if (argc == 2 && std::strcmp(argv[1], "-l") == 0) {
+        shell.login_shell = true;
+        argi = 2;
+    }
+    if (shell.login_shell) mail_check_time = std::time(nullptr);
+
     std::setlocale(LC_ALL, "");
     locale_changed();
+    signals_init();
     init_descriptors();
     if (!init_streams()) exit_now(1);
-    std::fflush(output_stream);
-    std::fflush(diagnostic_stream);
-    return 0;
+    set_word("status", chars("0"));
+
+    const char* home = std::getenv("HOME");
+    CharString home_value;
+    bool have_home = home && std::strlen(home) <= HOME_MAX;
+    if (have_home) {
+        home_value = to_char_string(home);
+        set_word("home", home_value);
+    } else {
+        shell.fast_start = true;
+    }
+    dir_init(have_home ? &home_value : nullptr);
+    if (const char* user = std::getenv("LOGNAME")) {
+        set_word("user", to_char_string(user));
+    } else if (const char* user2 = std::getenv("USER")) {
+        set_word("user", to_char_string(user2));
+    }
+    if (const char* term = std::getenv("TERM")) set_word("term", to_char_string(term));
+    set_word("shell", chars("/bin/orv"));
+
+    char pid_buf[32];
+    std::snprintf(pid_buf, sizeof pid_buf, "%d", static_cast<int>(getpid()));
+    shell.pid_text = to_char_string(pid_buf);
+
+    sigaction(SIGINT, nullptr, &shell.inherited_sigint);
+    sigaction(SIGTERM, nullptr, &shell.inherited_sigterm);
+    if (shell.login_shell) install_hangup_handlers();
+
+    Options opt;
+    while (argi < argc && argv[argi][0] == '-' && argv[argi][1] != '\0' && !opt.batch) {
+        const char* word = argv[argi++];
+        for (const char* p = word + 1; *p; ++p) {
+            switch (*p) {
+                case 'b': opt.batch = true; break;
+                case 'c':
+                    opt.command = true;
+                    shell.prompting = false;
+                    if (argi >= argc) exit_now(0);
+                    command_text_storage = to_char_string(argv[argi++]);
+                    input.command_string = &command_text_storage;
+                    break;
+                case 'e': errors.exit_on_error = true; break;
+                case 'f': shell.fast_start = true; break;
+                case 'i': shell.forced_interactive = true; break;
+                case 'm': shell.home_files_no_stat = true; break;
+                case 'n': shell.no_execute = true; break;
+                case 'q': shell.quit_default = true; break;
+                case 's': opt.from_stdin = true; break;
+                case 't':
+                    opt.one_line = true;
+                    input.one_line_count = 2;
+                    shell.prompting = false;
+                    break;
+                case 'v': opt.verbose_later = true; break;
+                case 'x': opt.echo_later = true; break;
+                case 'V': set_word("verbose", CharString()); break;
+                case 'X': set_word("echo", CharString()); break;
+                default: break;  // other letters are ignored
+            }
+        }
+    }
+
+    if (shell.quit_default) signal(SIGQUIT, SIG_DFL);
+    if (argi < argc && !opt.command && !shell.forced_interactive && !opt.from_stdin &&
+        !opt.one_line) {
+        const char* name = argv[argi];
+        int fd = open(name, O_RDONLY);
+        if (fd < 0) {
+            shell.fork_depth = 1;
+            error_raise(ERR_NAME_TEXT, name, std::strerror(errno));
+        }
+        shell.script_name = to_char_string(name);
+        shell.has_script_name = true;
+        fds.shell_in = fd_move(fd, SHELL_IN_FD);
+        set_cloexec(fds.shell_in);
+        shell.prompting = false;
+        ++argi;
+    }
+
+    shell.interactive = isatty(fds.shell_in) || shell.forced_interactive;
+    if (shell.interactive && !opt.batch &&
+        (shell.real_uid != shell.effective_uid || shell.real_gid != shell.effective_gid)) {
+        shell.fork_depth = 1;
+        error_raise(ERR_NAME_TEXT, "orv", std::strerror(EACCES));
+    }
+
+    if (std::optional<CharView> path = env_lookup("PATH")) {
+        import_path(*path);
+    } else {
+        WordVector dirs;
+        if (is_directory("/bin")) dirs.push_back(chars("/bin"));
+        if (is_directory("/usr/bin")) dirs.push_back(chars("/usr/bin"));
+        if (shell.real_uid != 0 && shell.effective_uid != 0) dirs.push_back(chars("."));
+        var_store(chars("path"), std::move(dirs), shell_variables);
+    }
+
+    shell.handle_interrupts = shell.forced_interactive || shell.login_shell ||
+                              (shell.interactive && isatty(fds.shell_out));
+    input_check_seekable();
+
+    WordVector args;
+    for (int i = argi; i < argc; ++i) args.push_back(to_char_string(argv[i]));
+    var_store(chars("argv"), std::move(args), shell_variables);
+
+    if (shell.prompting) {
+        set_word("prompt", chars(shell.real_uid == 0 ? "# " : "% "));
+        CharString prompt2;
+        prompt2 += quoted('?');
+        prompt2 += ' ';
+        set_word("prompt2", std::move(prompt2));
+    }
+
+    shell.shell_pgrp = getpgrp();
+    shell.terminal_pgrp = shell.startup_pgrp = -1;
+
+    if (shell.handle_interrupts) {
+        if (argc > 0 && argv[0][0] != '\0') argv[0][0] = '-';
+        if (!shell.quit_default) signal(SIGQUIT, SIG_IGN);
+        install_interrupt_handler();
+        block_signal(SIGINT);
+        signal(SIGTERM, SIG_IGN);
+        if (!shell.quit_default && !opt.command) set_up_job_control();
+    }
+    if (!shell.handle_interrupts && shell.inherited_sigint.sa_handler == SIG_DFL) {
+        shell.handle_interrupts = true;
+    }
+    install_child_handler();
+
+    // The start-up recovery point: an error in a start-up file abandons the rest of them, and
+    // when the command loop does not catch errors, every error comes back here.
+    bool first_pass = true;
+    for (;;) {
+        errors.error_seen = false;
+        run_recovering([&] {
+            bool read_files = first_pass && !shell.fast_start;
+            first_pass = false;
+            if (read_files) read_startup_files(opt);
+        });
+        errors.error_seen = false;
+        bool loop_abandoned = run_recovering([&] {
+            if (opt.verbose_later) set_word("verbose", CharString());
+            if (opt.echo_later) set_word("echo", CharString());
+            run_command_loop(shell.handle_interrupts);
+        });
+        if (!loop_abandoned) break;
+    }
+
+    if (shell.interactive) {
+        if (shell.login_shell) {
+            std::fputs("logout\n", output_stream);
+            std::fflush(output_stream);
+            close(fds.shell_in);
+            shell.fork_depth = 1;
+            logout_sequence();
+        }
+        std::fputs("exit\n", output_stream);
+        std::fflush(output_stream);
+    }
+    save_history();
+    exit_with_status();
 }

@@ -1,0 +1,449 @@
+#include "builtins/control_flow.h"
+
+#include <unistd.h>
+
+#include <csignal>
+#include <cstdio>
+
+#include "builtins/keywords.h"
+#include "core/descriptors.h"
+#include "core/errors.h"
+#include "core/recovery_steps.h"
+#include "core/shell.h"
+#include "exec/executor.h"
+#include "expand/expressions.h"
+#include "expand/glob.h"
+#include "expand/substitute.h"
+#include "input/lexer.h"
+#include "jobs/job_control.h"
+#include "lifecycle/signals.h"
+#include "vars/variables.h"
+
+std::unique_ptr<LoopFrame> loop_stack;
+
+namespace {
+
+constexpr std::size_t SEARCH_WORD_MAX = 1023;  // longer words are cut: only keywords matter
+
+// The kind and goal of the search in progress, for the end-of-input message.
+struct SearchState {
+    int kind = KW_BREAK;
+    CharString goal;
+} search;
+
+[[noreturn]] void search_not_found() {
+    const char* what = "end";
+    switch (search.kind) {
+        case KW_BREAKSW:
+        case KW_SWITCH: what = "endsw"; break;
+        case KW_ELSE: what = "endif"; break;
+        case KW_IF: what = "then/endif"; break;
+        case KW_GOTO:
+            what = "label";
+            error_set_name(search.goal);
+            break;
+        default: break;
+    }
+    error_raise(ERR_NOT_FOUND | ERRF_NAME, what);
+}
+
+int read_or_fail() {
+    int c = read_char(true);
+    if (c < 0) search_not_found();
+    return c;
+}
+
+bool is_blank(int c) { return c == ' ' || c == '\t'; }
+
+// Reads one word of the current line into word (result true), or reports the end of the line
+// (false, the newline left to read).
+bool search_word(CharString& word) {
+    word.clear();
+    int c;
+    do c = read_or_fail();
+    while (is_blank(c));
+    if (c == '#') {
+        while ((c = read_or_fail()) != '\n') {
+        }
+    }
+    if (c == '\n') {
+        unread_char(c);
+        return false;
+    }
+    int quote = 0;
+    for (;;) {
+        if (c == '\\') {
+            int next = read_or_fail();
+            if (next == '\n') {
+                c = ' ';
+            } else {
+                unread_char(next);
+            }
+        }
+        if (quote) {
+            if (c == '\n') break;
+            if (c == quote) quote = 0;
+        } else if (is_blank(c) || c == '\n') {
+            break;
+        } else if (c == '\'' || c == '"') {
+            quote = c;
+        }
+        if (word.size() < SEARCH_WORD_MAX) word += static_cast<Char>(c);
+        // A keyword that starts a line ends its word at once: if( counts as if.
+        if (!quote && (word == chars("if") || word == chars("while") || word == chars("switch"))) {
+            return true;
+        }
+        c = read_or_fail();
+    }
+    unread_char(c);
+    return true;
+}
+
+// Consumes the rest of the current line, its newline included.
+void skip_line() {
+    CharString word;
+    while (search_word(word)) {
+    }
+    read_or_fail();
+}
+
+// The last word of the rest of the line (the line is consumed up to its newline).
+CharString last_word_of_line() {
+    CharString word, last;
+    while (search_word(word)) last = word;
+    return last;
+}
+
+bool is_word(const CharString& w, const char* text) { return w == to_char_string(text); }
+
+// Reads forward from the current input position and returns with the input positioned where
+// execution continues.
+void search_input(int kind, const CharString& goal) {
+    search.kind = kind;
+    search.goal = goal;
+    if (kind == KW_GOTO) {
+        InputPosition start;
+        start.kind = INPUT_FILE;
+        start.offset = 0;
+        input_seek(start);
+    }
+    int level = 0;
+    CharString word;
+    for (;;) {
+        if (shell.interactive && input_at_buffer_end()) {
+            std::fputs("? ", output_stream);
+            std::fflush(output_stream);
+        }
+        bool found = false;
+        if (!search_word(word)) {
+            read_or_fail();  // an empty line
+            continue;
+        }
+        int code = keyword_lookup(word);
+        switch (code) {
+            case KW_ELSE:
+                if (kind == KW_IF && level == 0) return;
+                break;
+            case KW_IF: {
+                CharString last = last_word_of_line();
+                if ((kind == KW_IF || kind == KW_ELSE) && is_word(last, "then")) ++level;
+                break;
+            }
+            case KW_ENDIF:
+                if (kind == KW_IF || kind == KW_ELSE) --level;
+                break;
+            case KW_FOREACH:
+            case KW_WHILE:
+                if (kind == KW_BREAK) ++level;
+                break;
+            case KW_END:
+                if (kind == KW_BREAK) --level;
+                break;
+            case KW_SWITCH:
+                if (kind == KW_SWITCH || kind == KW_BREAKSW) ++level;
+                break;
+            case KW_ENDSW:
+                if (kind == KW_SWITCH || kind == KW_BREAKSW) --level;
+                break;
+            case KW_LABEL:
+                if (kind == KW_GOTO && search_word(word) && word == goal) found = true;
+                break;
+            case KW_CASE:
+                if (kind == KW_SWITCH && level == 0 && search_word(word)) {
+                    if (str_last_char(word) == ':') word.pop_back();
+                    std::optional<CharString> label = substitute_one_word(word);
+                    CharString pattern = label ? std::move(*label) : word;
+                    str_strip(pattern);
+                    if (pattern_match(goal, pattern)) found = true;
+                }
+                break;
+            case KW_DEFAULT:
+                if (kind == KW_SWITCH && level == 0) found = true;
+                break;
+            default:
+                break;
+        }
+        if (code < 0 || code == KW_BREAK || code == KW_BREAKSW || code == KW_EXIT ||
+            code == KW_AT || code == KW_SET || code == KW_GOTO) {
+            if (kind == KW_GOTO || (kind == KW_SWITCH && level == 0)) {
+                if (str_last_char(word) == ':') {
+                    word.pop_back();
+                    if (kind == KW_GOTO && word == goal) found = true;
+                    if (kind == KW_SWITCH && is_word(word, "default")) found = true;
+                }
+            }
+        }
+        skip_line();
+        if (found || level < 0) return;
+    }
+}
+
+void record_end(LoopFrame& f) { input_tell(f.end); }
+
+bool end_located(const LoopFrame& f) {
+    return !(f.end.kind == INPUT_FILE && f.end.offset == 0);
+}
+
+void mark_end_unknown(LoopFrame& f) {
+    f.end = InputPosition{};
+    f.end.kind = INPUT_FILE;
+    f.end.offset = 0;
+}
+
+void loop_exit();
+
+void loop_advance() {
+    LoopFrame& f = *loop_stack;
+    if (f.is_foreach) {
+        if (f.next_value + 1 >= f.all_words.size()) {
+            loop_exit();
+            return;
+        }
+        var_set(CharView(f.var_name), f.all_words[f.next_value++]);
+    }
+    input_seek(f.start);
+}
+
+void loop_exit() {
+    LoopFrame& f = *loop_stack;
+    if (!end_located(f)) {
+        search_input(KW_BREAK, CharString());
+        record_end(f);
+        --f.end.offset;
+    } else {
+        input_seek(f.end);
+    }
+    loop_free_exited();
+}
+
+// At a terminal the body of a new loop is read ahead to its end before the first iteration.
+void read_loop_body_ahead(LoopFrame& f) {
+    f.end.kind = INPUT_NONE;
+    let_interrupts_through();
+    search_input(KW_BREAK, CharString());
+    hold_interrupts();
+    record_end(f);
+}
+
+void push_frame(std::unique_ptr<LoopFrame> f) {
+    f->next = std::move(loop_stack);
+    loop_stack = std::move(f);
+}
+
+void require_loop() {
+    if (!loop_stack) error_raise(ERR_NOT_IN_LOOP | ERRF_NAME);
+}
+
+// Runs the command of a one-line if or of repeat again, in the shell's own loop.
+void run_again(CommandNode& node) {
+    node.node_flags = static_cast<std::uint16_t>(
+        (node.node_flags & (FLAG_NICE | FLAG_NOHUP | FLAG_TIME)) | FLAG_REPEAT);
+    execute_tree(&node, shell.terminal_pgrp > 0 ? shell.terminal_pgrp : -1, nullptr, nullptr);
+}
+
+// A frame contains the position when it lies between the frame's start and its end (or after
+// its start while the end is not yet known).
+bool frame_contains(const LoopFrame& f, const InputPosition& o) {
+    if (f.end.kind == INPUT_NONE) return false;
+    if (f.start.kind != o.kind || f.end.kind != o.kind) return false;
+    if (o.kind == INPUT_FILE) {
+        return o.offset >= f.start.offset && (f.end.offset == 0 || o.offset < f.end.offset);
+    }
+    return o.vector_pos >= f.start.vector_pos &&
+           (f.end.vector_pos < 0 || o.vector_pos < f.end.vector_pos);
+}
+
+// Checks a loop variable's name as foreach requires.
+void check_var_name(const CharString& name) {
+    if (name.empty() || !(name[0] == '_' || char_is_alpha(name[0]))) {
+        error_raise(ERR_VAR_BEGIN_LETTER | ERRF_NAME);
+    }
+    for (Char c : name) {
+        if (!(c == '_' || char_is_alnum(c))) error_raise(ERR_VAR_ALPHANUMERIC | ERRF_NAME);
+    }
+    if (name.size() > 30) error_raise(ERR_VAR_NAME_TOO_LONG | ERRF_NAME);
+}
+
+}  // namespace
+
+void loop_free_exited() {
+    InputPosition o;
+    input_tell(o);
+    while (loop_stack && !frame_contains(*loop_stack, o)) {
+        loop_stack = std::move(loop_stack->next);
+    }
+}
+
+void goto_label(const CharString& label) {
+    for (LoopFrame* f = loop_stack.get(); f; f = f->next.get()) {
+        if (!end_located(*f)) {
+            search_input(KW_BREAK, CharString());
+            record_end(*f);
+        } else {
+            input_seek(f->end);
+        }
+    }
+    search_input(KW_GOTO, label);
+    loop_free_exited();
+}
+
+void builtin_if(WordVector& words, CommandNode& node) {
+    std::size_t cursor = 1;
+    std::int32_t value = eval_expression(words, cursor);
+    if (cursor >= words.size()) error_raise(ERR_EMPTY_IF | ERRF_NAME);
+    if (is_word(words[cursor], "then")) {
+        if (cursor + 1 < words.size()) error_raise(ERR_IMPROPER_THEN | ERRF_NAME);
+        errors.error_name = "then";
+        if (value == 0) search_input(KW_IF, CharString());
+        return;
+    }
+    if (value == 0) return;
+    vec_drop_first(words, cursor);
+    run_again(node);
+    close_std_fds();
+}
+
+void builtin_else(WordVector&, CommandNode&) { search_input(KW_ELSE, CharString()); }
+
+void builtin_while(WordVector& words, CommandNode&) {
+    bool again = loop_stack && loop_stack->start == lexer.line_start && !loop_stack->is_foreach;
+    std::size_t cursor = 1;
+    std::int32_t value =
+        eval_expression(words, cursor, shell.interactive && !again ? EXPR_SKIP : 0);
+    if (cursor < words.size()) error_raise(ERR_EXPRESSION_SYNTAX | ERRF_NAME);
+    if (!again) {
+        auto f = std::make_unique<LoopFrame>();
+        f->start = lexer.line_start;
+        mark_end_unknown(*f);
+        push_frame(std::move(f));
+        if (shell.interactive) {
+            read_loop_body_ahead(*loop_stack);
+            loop_advance();
+            return;
+        }
+    }
+    if (value == 0) loop_exit();
+}
+
+void builtin_foreach(WordVector& words, CommandNode&) {
+    CharString name = words[1];
+    str_strip(name);
+    check_var_name(name);
+    if (words[2].empty() || words[2][0] != '(' || words.back().empty() ||
+        words.back()[0] != ')') {
+        error_raise(ERR_NOT_PARENTHESIZED | ERRF_NAME);
+    }
+    WordVector values(words.begin() + 3, words.end());
+    if (int kind = glob_classify(values)) {
+        std::optional<WordVector> expanded = glob_words(values, kind);
+        if (!expanded || expanded->empty()) error_raise(ERR_NO_MATCH | ERRF_NAME);
+        values = std::move(*expanded);
+    } else {
+        strip_quotes(values);
+    }
+    auto f = std::make_unique<LoopFrame>();
+    f->is_foreach = true;
+    f->all_words = std::move(values);
+    f->var_name = std::move(name);
+    input_tell(f->start);
+    mark_end_unknown(*f);
+    push_frame(std::move(f));
+    if (shell.interactive) read_loop_body_ahead(*loop_stack);
+    loop_advance();
+}
+
+void builtin_end(WordVector&, CommandNode&) {
+    require_loop();
+    record_end(*loop_stack);
+    loop_advance();
+}
+
+void builtin_continue(WordVector&, CommandNode&) {
+    require_loop();
+    loop_advance();
+}
+
+void builtin_break(WordVector&, CommandNode&) {
+    require_loop();
+    loop_exit();
+}
+
+void builtin_switch(WordVector& words, CommandNode&) {
+    auto starts = [&](std::size_t i, Char c) {
+        return i < words.size() && !words[i].empty() && words[i][0] == c;
+    };
+    if (!starts(1, '(')) error_raise(ERR_SYNTAX);
+    CharString string;
+    std::size_t close = 2;
+    if (!starts(2, ')')) {
+        if (words.size() < 3) error_raise(ERR_SYNTAX);
+        string = words[2];
+        close = 3;
+        if (!starts(3, ')')) error_raise(ERR_SYNTAX);
+    }
+    if (close + 1 < words.size()) error_raise(ERR_SYNTAX);
+    string = glob_one(string, ONE_AMBIGUOUS);
+    search_input(KW_SWITCH, string);
+}
+
+void builtin_breaksw(WordVector&, CommandNode&) { search_input(KW_BREAKSW, CharString()); }
+
+void builtin_goto(WordVector& words, CommandNode&) {
+    goto_label(glob_one(words[1], ONE_AMBIGUOUS));
+}
+
+void builtin_repeat(WordVector& words, CommandNode& node) {
+    std::int32_t n = parse_number(words[1]);
+    sigset_t m;
+    sigprocmask(SIG_BLOCK, nullptr, &m);
+    if (shell.handle_interrupts) {
+        block_signal(SIGINT);
+        sigdelset(&m, SIGINT);
+    }
+    vec_drop_first(words, 2);
+    for (; n > 0; --n) {
+        if (shell.handle_interrupts) {
+            sigprocmask(SIG_SETMASK, &m, nullptr);
+            act_on_signals();
+        }
+        run_again(node);
+    }
+    close_std_fds();
+    sigprocmask(SIG_SETMASK, &m, nullptr);
+}
+
+void builtin_exit(WordVector& words, CommandNode&) {
+    if (stop_warned == 0 && (shell.interactive || shell.forced_interactive) && !input.eval.words) {
+        check_stopped_jobs(true);
+    }
+    if (words.size() > 1) {
+        std::size_t cursor = 1;
+        std::int32_t value = eval_expression(words, cursor);
+        set_status(value);
+        if (cursor < words.size()) error_raise(ERR_EXPRESSION_SYNTAX | ERRF_NAME);
+    }
+    input_to_eof();
+    if (shell.interactive) {
+        close(fds.shell_in);
+    }
+}

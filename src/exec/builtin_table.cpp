@@ -1,0 +1,129 @@
+#include "exec/builtin_table.h"
+
+#include <string_view>
+
+#include "core/errors.h"
+#include "exec/command_hash.h"
+#include "exec/command_search.h"
+#include "builtins/control_flow.h"
+#include "builtins/other_builtins.h"
+#include "lifecycle/command_loop.h"
+#include "vars/var_commands.h"
+
+void noop_builtin(WordVector&, CommandNode&) {}
+
+namespace {
+
+constexpr std::int16_t U = ARGS_UNLIMITED;
+
+// Sorted in byte order of the names: the lookup halves the table.
+constexpr BuiltinEntry kTable[] = {
+    {"@", builtin_at, 0, U},
+    {"break", builtin_break, 0, 0},
+    {"breaksw", builtin_breaksw, 0, 0},
+    {"case", noop_builtin, 0, 1},
+    {"continue", builtin_continue, 0, 0},
+    {"default", noop_builtin, 0, 0},
+    {"echo", builtin_echo, 0, U},
+    {"else", builtin_else, 0, U},
+    {"end", builtin_end, 0, 0},
+    {"endif", noop_builtin, 0, 0},
+    {"endsw", noop_builtin, 0, 0},
+    {"eval", builtin_eval, 0, U},
+    {"exec", builtin_exec, 1, U},
+    {"exit", builtin_exit, 0, U},
+    {"foreach", builtin_foreach, 3, U},
+    {"glob", builtin_glob, 0, U},
+    {"goto", builtin_goto, 1, 1},
+    {"hashstat", builtin_hashstat, 0, 0},
+    {"if", builtin_if, 1, U},
+    {"linedit", builtin_echo, 0, U},
+    {"rehash", builtin_rehash, 0, 0},
+    {"repeat", builtin_repeat, 2, U},
+    {"set", builtin_set, 0, U},
+    {"setenv", builtin_setenv, 0, 2},
+    {"shift", builtin_shift, 0, 1},
+    {"source", builtin_source, 1, 2},
+    {"switch", builtin_switch, 1, U},
+    {"unhash", builtin_unhash, 0, 0},
+    {"unset", builtin_unset, 1, U},
+    {"unsetenv", builtin_unsetenv, 1, U},
+    {"which", builtin_which, 1, U},
+    {"while", builtin_while, 1, U},
+};
+constexpr int kRows = sizeof kTable / sizeof kTable[0];
+
+constexpr bool sorted() {
+    for (int i = 1; i < kRows; ++i) {
+        if (!(std::string_view(kTable[i - 1].name) < std::string_view(kTable[i].name))) {
+            return false;
+        }
+    }
+    return true;
+}
+static_assert(sorted(), "the builtin table must be sorted by name");
+
+// The pseudo-entries for labels and %job words; their names are the command word.
+std::string label_name, job_name;
+BuiltinEntry label_entry{nullptr, noop_builtin, 0, 0};
+
+// Compares a command word with a row's name as the shell compares Chars: a quoted character
+// is negative and never equals a character of a name.
+int compare_word(const CharString& w, const char* name) {
+    std::size_t i = 0;
+    for (;; ++i) {
+        int a = i < w.size() ? w[i] : 0;
+        int b = static_cast<signed char>(name[i]);
+        if (a != b || a == 0) return a - b;
+    }
+}
+
+}  // namespace
+
+const BuiltinEntry* const builtin_table = kTable;
+const int builtin_count = kRows;
+
+const BuiltinEntry* find_builtin(CommandNode& node) {
+    if (node.words.empty()) return nullptr;
+    const CharString& w = node.words[0];
+    if (!w.empty() && w.back() == ':') {
+        label_name = to_bytes(w);
+        label_entry.name = label_name.c_str();
+        return &label_entry;
+    }
+    int lo = 0, hi = builtin_count;
+    while (lo < hi) {
+        int mid = lo + (hi - lo) / 2;
+        int first = w.empty() ? 0 : w[0];
+        int d = first - static_cast<signed char>(builtin_table[mid].name[0]);
+        if (d == 0) d = compare_word(w, builtin_table[mid].name);
+        if (d == 0) return &builtin_table[mid];
+        if (d < 0) {
+            hi = mid;
+        } else {
+            lo = mid + 1;
+        }
+    }
+    return nullptr;
+}
+
+void run_builtin(CommandNode& node, const BuiltinEntry& entry) {
+    echo_command(node.words);
+    errors.error_name = entry.name;
+    int args = static_cast<int>(node.words.size()) - 1;
+    if (args < entry.min_args) error_raise(ERR_TOO_FEW_ARGS | ERRF_NAME);
+    if (args > entry.max_args) error_raise(ERR_TOO_MANY_ARGS | ERRF_NAME);
+    entry.perform(node.words, node);
+}
+
+bool is_scripting_builtin(const BuiltinEntry& entry) {
+    static constexpr BuiltinFunction scripting[] = {
+        builtin_break, builtin_continue, builtin_else,    builtin_end,   builtin_foreach,
+        builtin_goto,  builtin_if,       builtin_repeat,  builtin_breaksw, builtin_switch,
+        builtin_while, noop_builtin,
+    };
+    for (BuiltinFunction f : scripting) {
+        if (entry.perform == f) return true;
+    }
+    return false;
+}

@@ -1,0 +1,34 @@
+// The builtin commands: the sorted table, the lookup of a command word and the dispatch.
+#pragma once
+
+#include <cstdint>
+
+#include "core/chars.h"
+#include "parse/syntax_tree.h"
+
+/// A builtin's function: the command's words (word 0 its name) and its node.
+using BuiltinFunction = void (*)(WordVector& words, CommandNode& node);
+
+/// One row of the table.
+struct BuiltinEntry {
+    const char* name;
+    BuiltinFunction perform;
+    std::int16_t min_args;
+    std::int16_t max_args;
+};
+
+inline constexpr std::int16_t ARGS_UNLIMITED = 1000;
+
+/// The table, sorted by byte order of name, and its length.
+extern const BuiltinEntry* const builtin_table;
+extern const int builtin_count;
+
+/// The entry for the node's first word: a label, a %job word, or a row of the table; null when
+/// the command is not a builtin. A %job word followed by & loses the node's background flag.
+const BuiltinEntry* find_builtin(CommandNode& node);
+/// Checks the argument count and runs the builtin.
+void run_builtin(CommandNode& node, const BuiltinEntry& entry);
+/// True for the builtins that still run under -n: the scripting language.
+bool is_scripting_builtin(const BuiltinEntry& entry);
+/// A builtin that does nothing (case, default, endif, endsw and labels).
+void noop_builtin(WordVector& words, CommandNode& node);

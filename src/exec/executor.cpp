@@ -1,0 +1,327 @@
+#include "exec/executor.h"
+
+#include <sys/resource.h>
+#include <unistd.h>
+
+#include <csignal>
+#include <cstring>
+
+#include "core/descriptors.h"
+#include "core/errors.h"
+#include "core/shell.h"
+#include "exec/background.h"
+#include "exec/builtin_table.h"
+#include "exec/command_search.h"
+#include "exec/redirections.h"
+#include "expand/here_document.h"
+#include "expand/substitute.h"
+#include "jobs/job_reports.h"
+#include "jobs/process_table.h"
+#include "lifecycle/interrupts.h"
+#include "lifecycle/shutdown.h"
+#include "lifecycle/signals.h"
+#include "vars/variables.h"
+
+namespace {
+
+// SIGCHLD is held from the first fork of a pipeline until its last process is in the table.
+struct ExecutorState {
+    bool sigchld_held = false;
+    sigset_t saved_signal_mask{};
+} executor;
+
+void hold_sigchld() {
+    sigset_t s;
+    sigemptyset(&s);
+    sigaddset(&s, SIGCHLD);
+    sigprocmask(SIG_BLOCK, &s, &executor.saved_signal_mask);
+    executor.sigchld_held = true;
+}
+
+void release_sigchld() {
+    if (!executor.sigchld_held) return;
+    sigprocmask(SIG_SETMASK, &executor.saved_signal_mask, nullptr);
+    executor.sigchld_held = false;
+}
+
+bool words_are(const WordVector& w, std::size_t i, const char* text) {
+    return i < w.size() && w[i] == to_char_string(text);
+}
+
+bool label_is_dash() {
+    return interrupt_label && interrupt_label->size() == 1 && (*interrupt_label)[0] == '-';
+}
+
+bool is_builtin(const BuiltinEntry* b, const char* name) {
+    return b && std::strcmp(b->name, name) == 0;
+}
+
+// The prefix words nice, nohup and time become flags of the command.
+void take_prefix_words(CommandNode& node) {
+    WordVector& w = node.words;
+    for (;;) {
+        if (words_are(w, 0, "nice")) {
+            if (w.size() < 2) return;
+            if (!w[1].empty() && (w[1][0] == '+' || w[1][0] == '-')) {
+                if (w.size() < 3) return;
+                errors.error_name = "nice";
+                node.nice_value = parse_number(w[1]);
+                vec_drop_first(w, 2);
+            } else {
+                node.nice_value = 4;
+                vec_drop_first(w, 1);
+            }
+            node.node_flags |= FLAG_NICE;
+        } else if (words_are(w, 0, "nohup")) {
+            if (w.size() < 2) return;
+            node.node_flags |= FLAG_NOHUP;
+            vec_drop_first(w, 1);
+        } else if (words_are(w, 0, "time")) {
+            if (w.size() < 2) return;
+            node.node_flags |= FLAG_TIME;
+            vec_drop_first(w, 1);
+        } else {
+            return;
+        }
+    }
+}
+
+void child_interrupt(int sig) { _exit(sig); }
+
+// What runs in a child, or in the shell itself when the command does not fork.
+void run_command_here(CommandNode& node, const BuiltinEntry* builtin, PipeEnds* pipe_in,
+                      PipeEnds* pipe_out, bool forked, ChildScratch& scratch) {
+    setup_redirections(node, pipe_in, pipe_out);
+    if (node.node_flags & FLAG_PIPE_OUT) {
+        close(pipe_out->fd[0]);
+        close(pipe_out->fd[1]);
+    }
+    if (builtin) {
+        run_builtin(node, *builtin);
+        if (forked) exit_with_status();
+        return;
+    }
+    if (node.node_type == CMD_SIMPLE) run_program(node, scratch);
+    // A subshell: its standard descriptors become the shell's own.
+    fds.saved_stdin = fd_copy(0, SAVED_STDIN_FD);
+    fds.shell_out = fd_copy(1, SHELL_OUT_FD);
+    fds.shell_diag = fd_copy(2, SHELL_DIAG_FD);
+    set_cloexec(fds.saved_stdin);
+    set_cloexec(fds.shell_out);
+    set_cloexec(fds.shell_diag);
+    if (fds.shell_in >= 0) close(fds.shell_in);
+    fds.shell_in = -1;
+    fds.fds_prepared = false;
+    if (node.body) {
+        node.body->node_flags |= node.node_flags & FLAG_NO_INTERRUPT;
+        execute_tree(node.body.get(), -1, nullptr, nullptr);
+    }
+    exit_with_status();
+}
+
+// A child that borrows the shell's memory: the shell is suspended until the child has
+// executed its program or ended. Everything the child may change is saved and restored, and
+// what it allocates for the execution lives in scratch, in the shell's frame.
+pid_t shared_memory_fork(CommandNode& node, int wants_terminal, PipeEnds* pipe_in,
+                         PipeEnds* pipe_out, ChildScratch& scratch) {
+    if (wants_terminal >= 0 && !executor.sigchld_held && !shell.no_execute) hold_sigchld();
+    sigset_t hold, before;
+    sigemptyset(&hold);
+    sigaddset(&hold, SIGCHLD);
+    sigaddset(&hold, SIGINT);
+    sigprocmask(SIG_BLOCK, &hold, &before);
+    struct Saved {
+        int fork_depth;
+        bool handle_interrupts;
+        pid_t terminal_pgrp;
+        bool error_seen;
+        Descriptors descriptors;
+        ExecutorState exec;
+    } saved{shell.fork_depth, shell.handle_interrupts, shell.terminal_pgrp,
+            errors.error_seen,  fds,                     executor};
+    std::fflush(output_stream);
+    std::fflush(diagnostic_stream);
+    bool ignore_interrupts =
+        shell.handle_interrupts &&
+        ((shell.terminal_pgrp == -1 && (node.node_flags & FLAG_NO_INTERRUPT)) || label_is_dash());
+    pid_t group = jobs.job_in_progress ? jobs.job_in_progress->leader_pid : 0;
+
+    pid_t pid = vfork();
+    if (pid == 0) {
+        int status = 1;
+        try {
+            shell.in_shared_child = true;
+            if (executor.sigchld_held) {
+                sigprocmask(SIG_SETMASK, &executor.saved_signal_mask, nullptr);
+                executor.sigchld_held = false;
+            }
+            if (group == 0) group = getpid();
+            ++shell.fork_depth;
+            if (shell.handle_interrupts) {
+                shell.handle_interrupts = false;
+                if (ignore_interrupts) {
+                    signal(SIGINT, SIG_IGN);
+                    signal(SIGQUIT, SIG_IGN);
+                } else {
+                    signal(SIGINT, child_interrupt);
+                    signal(SIGQUIT, SIG_DFL);
+                }
+                if (wants_terminal >= 0) {
+                    signal(SIGTSTP, SIG_DFL);
+                    signal(SIGTTIN, SIG_DFL);
+                    signal(SIGTTOU, SIG_DFL);
+                }
+                sigaction(SIGTERM, &shell.inherited_sigterm, nullptr);
+            } else if (shell.terminal_pgrp == -1 && (node.node_flags & FLAG_NO_INTERRUPT)) {
+                signal(SIGINT, SIG_IGN);
+                signal(SIGQUIT, SIG_IGN);
+            }
+            unblock_signal(SIGINT);
+            join_job_group(wants_terminal, group);
+            if (node.node_flags & FLAG_NOHUP) signal(SIGHUP, SIG_IGN);
+            if (node.node_flags & FLAG_NICE) setpriority(PRIO_PROCESS, 0, node.nice_value);
+            run_command_here(node, nullptr, pipe_in, pipe_out, true, scratch);
+        } catch (const SharedChildExit& e) {
+            status = e.status;
+        } catch (...) {
+        }
+        _exit(status);
+    }
+    shell.fork_depth = saved.fork_depth;
+    shell.handle_interrupts = saved.handle_interrupts;
+    shell.terminal_pgrp = saved.terminal_pgrp;
+    shell.in_shared_child = false;
+    errors.error_seen = saved.error_seen;
+    fds = saved.descriptors;
+    executor = saved.exec;
+    scratch = ChildScratch{};
+    if (pid < 0) {
+        sigprocmask(SIG_SETMASK, &before, nullptr);
+        error_raise(ERR_NO_MORE_PROCESSES);
+    }
+    add_process(pid, &node);
+    sigprocmask(SIG_SETMASK, &before, nullptr);
+    return pid;
+}
+
+void execute_command(CommandNode& node, int wants_terminal, PipeEnds* pipe_in,
+                     PipeEnds* pipe_out) {
+    const bool simple = node.node_type == CMD_SIMPLE;
+    if (simple) {
+        if (!node.words.empty() && !node.words[0].empty() && node.words[0][0] == quoted(0)) {
+            node.words[0].erase(0, 1);
+        }
+        if (!(node.node_flags & FLAG_REPEAT)) substitute_command_words(node);
+        if (node.words.empty()) return;
+    }
+    if (node.node_flags & FLAG_PIPE_OUT) make_pipe(*pipe_out);
+    if (node.node_flags & FLAG_HERE_DOC) {
+        close(0);
+        read_here_document(*node.input_word);
+        if (shell.no_execute) close(0);
+    }
+    set_status(0);
+    const BuiltinEntry* builtin = nullptr;
+    if (simple) {
+        take_prefix_words(node);
+        builtin = find_builtin(node);
+    }
+    if (shell.no_execute && (!builtin || !is_scripting_builtin(*builtin))) return;
+    if (is_builtin(builtin, "cd") || is_builtin(builtin, "chdir") || is_builtin(builtin, "pushd") ||
+        is_builtin(builtin, "popd")) {
+        node.node_flags &= static_cast<std::uint16_t>(~FLAG_NICE);
+    }
+    const std::uint16_t f = node.node_flags;
+    bool forks = (f & FLAG_TIME) ||
+                 (!(f & FLAG_NO_FORK) &&
+                  (!builtin || (f & (FLAG_PIPE_OUT | FLAG_BACKGROUND | FLAG_NICE | FLAG_NOHUP)))) ||
+                 (is_builtin(builtin, "eval") && (f & (FLAG_PIPE_IN | FLAG_PIPE_OUT)));
+    ChildScratch scratch;
+    if (!forks) {
+        run_command_here(node, builtin, pipe_in, pipe_out, false, scratch);
+        return;
+    }
+    bool full = !simple || (f & (FLAG_REPEAT | FLAG_BACKGROUND)) || builtin;
+    if (full) {
+        if (wants_terminal >= 0 && !executor.sigchld_held) hold_sigchld();
+        pid_t pid = fork_child(&node, wants_terminal);
+        if (pid == 0) {
+            release_sigchld();
+            run_command_here(node, builtin, pipe_in, pipe_out, true, scratch);
+            exit_with_status();
+        }
+        if (f & FLAG_BACKGROUND) last_background_pid = pid;
+    } else {
+        shared_memory_fork(node, wants_terminal, pipe_in, pipe_out, scratch);
+    }
+    if (!fds.fds_prepared && (f & FLAG_PIPE_IN)) {
+        close(pipe_in->fd[0]);
+        close(pipe_in->fd[1]);
+    }
+    if (!(f & FLAG_PIPE_OUT)) {
+        release_sigchld();
+        if (!(f & FLAG_BACKGROUND)) collect_free_entries();
+    }
+}
+
+void release_std_fds(const CommandNode& node) {
+    if (fds.fds_prepared && !(node.node_flags & FLAG_REPEAT)) close_std_fds();
+}
+
+}  // namespace
+
+void execute_tree(CommandNode* node, int wants_terminal, PipeEnds* pipe_in, PipeEnds* pipe_out) {
+    // Lists are walked in a loop rather than by recursion on their right side, so that a line
+    // of many commands needs no deep stack.
+    while (node) {
+        if (node->node_flags & FLAG_BACKGROUND) wants_terminal = 0;
+        CommandNode* left = node->left.get();
+        CommandNode* right = node->right.get();
+        switch (node->node_type) {
+            case CMD_PIPE: {
+                left->node_flags |= node->node_flags &
+                                    (FLAG_BACKGROUND | FLAG_PIPE_IN | FLAG_NO_INTERRUPT |
+                                     FLAG_ERR_TOO);
+                left->node_flags |= FLAG_PIPE_OUT;
+                PipeEnds p;
+                execute_tree(left, wants_terminal, pipe_in, &p);
+                right->node_flags |= node->node_flags & (FLAG_BACKGROUND | FLAG_PIPE_OUT |
+                                                         FLAG_NO_FORK | FLAG_NO_INTERRUPT);
+                right->node_flags |= FLAG_PIPE_IN;
+                execute_tree(right, wants_terminal >= 0 ? 0 : wants_terminal, &p, pipe_out);
+                release_std_fds(*node);
+                return;
+            }
+            case CMD_LIST:
+            case CMD_OR:
+            case CMD_AND:
+                if (left) {
+                    left->node_flags |= node->node_flags & FLAG_NO_INTERRUPT;
+                    execute_tree(left, wants_terminal, nullptr, nullptr);
+                }
+                if (node->node_type == CMD_LIST) {
+                    if (left && (left->node_flags & FLAG_BACKGROUND) && right &&
+                        !(right->node_flags & FLAG_BACKGROUND)) {
+                        announce_background_job();
+                    }
+                } else {
+                    bool success = parse_number(var_value("status")) == 0;
+                    if (success == (node->node_type == CMD_OR)) return;
+                }
+                if (right) {
+                    right->node_flags |= node->node_flags & (FLAG_NO_FORK | FLAG_NO_INTERRUPT);
+                }
+                release_std_fds(*node);
+                node = right;
+                pipe_in = pipe_out = nullptr;
+                continue;
+            case CMD_SIMPLE:
+            case CMD_SUBSHELL:
+                execute_command(*node, wants_terminal, pipe_in, pipe_out);
+                release_std_fds(*node);
+                return;
+            default:
+                return;
+        }
+    }
+}

@@ -1,0 +1,49 @@
+// File-name generation: backquoted commands, braces, a leading ~, and wildcard patterns
+// matched against the file system; and the shell's own pattern matcher.
+//
+// Quoted characters (QUOTE set) are never pattern characters: the file-system match sees them
+// escaped with a backslash, and pattern_match compares them literally.
+#pragma once
+
+#include <optional>
+
+#include "core/chars.h"
+
+/// Bits of glob_classify.
+enum ExpansionKind : int {
+    EXP_WILDCARD = 1,  ///< some word holds an unquoted *, ? or [
+    EXP_SPECIAL = 2,   ///< some word begins with ~ or =, or holds an unquoted { or backquote
+};
+
+/// Modes of glob_one when a word expands to several.
+enum GlobOneMode : int {
+    ONE_AMBIGUOUS = 0,  ///< "Ambiguous"
+    ONE_FIRST = 1,      ///< the first word
+    ONE_JOIN = 2,       ///< all words joined with blanks
+};
+
+/// What file-name generation would have to do to the words (ExpansionKind bits).
+int glob_classify(const WordVector& words);
+/// Expands the words as glob_classify found (kind); nullopt when a pattern matched nothing.
+/// The words that come back carry no quote marks.
+std::optional<WordVector> glob_words(const WordVector& words, int kind);
+/// Expands one word to exactly one ("No match"; several words as the mode says).
+CharString glob_one(const CharString& word, int mode);
+
+/// Command substitution, then (unless noglob is set) braces and a leading ~.
+WordVector expand_special(const WordVector& words);
+/// Replaces each word holding a brace group by its alternatives, in order ("Missing }",
+/// "Missing ]"). The words are left as they were when it raises.
+void brace_expand(WordVector& words);
+/// A word beginning with ~ with the home directory (of home, or of the named user) in place
+/// of ~ and the name ("No $home variable set", "Unknown user: %s").
+CharString tilde_expand(const CharString& word);
+/// Matches the words against the file system, each word's names sorted, in word order;
+/// nullopt when nothing matched.
+std::optional<WordVector> system_glob(const WordVector& words);
+
+/// True when the string matches the pattern (a leading ^, braces, *, ?, [...]); "Missing ]"
+/// under the current name prefix for a list without its ].
+bool pattern_match(CharView string, CharView pattern);
+/// Clears the quote marks of every word.
+void strip_quotes(WordVector& words);

@@ -1,0 +1,75 @@
+// The shell input: one character source over pushback, alias words, eval words, the -c text
+// and the input descriptor. Every point of it can be recorded as an InputPosition and returned
+// to, which is how loops and goto move around in the input.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "core/chars.h"
+
+enum InputKind : std::int32_t {
+    INPUT_NONE = -1,  ///< not a position (a loop body being read ahead at the terminal)
+    INPUT_ALIAS = 0,
+    INPUT_FILE = 1,
+    INPUT_EVAL = 2,
+};
+
+/// A point of the shell input.
+struct InputPosition {
+    std::int32_t kind = INPUT_FILE;
+    std::int64_t offset = 0;          ///< file: character offset; alias, eval: index in the word
+    std::int64_t vector_pos = -1;     ///< alias, eval: index of the next word; -1 for file
+    bool operator==(const InputPosition&) const = default;
+};
+
+inline constexpr int INPUT_BLOCK_SIZE = 1024;
+
+/// The words read by eval or an alias: a vector and a cursor into it.
+struct WordCursor {
+    const WordVector* words = nullptr;  ///< null: no such source
+    std::size_t next_word = 0;          ///< index of the next word to start
+    std::int64_t char_pos = -1;         ///< index in the current word; -1: no current word
+    bool used_up = false;               ///< eval only: the words are exhausted
+};
+
+/// The state of the input (the descriptor read is fds.shell_in); sourcing saves it whole and
+/// installs a fresh one.
+struct InputState {
+    std::string memory;               ///< in-memory mode: text from memory_start to buffer_end
+    std::int64_t memory_start = 0;    ///< offset of memory[0], a multiple of the block size
+    std::int64_t input_offset = 0;    ///< offset of the next character to deliver
+    std::int64_t buffer_start = 0;    ///< seekable mode: offset of window[0]
+    std::int64_t buffer_end = 0;      ///< one past the last character obtained
+    bool input_seekable = false;      ///< the descriptor can be positioned: one-block window
+    std::string window;               ///< seekable mode: the block read from buffer_start
+    WordCursor alias;                 ///< alias text being read
+    WordCursor eval;                  ///< eval text being read
+    const CharString* command_string = nullptr;  ///< -c text; null when none
+    std::size_t command_pos = 0;
+    bool command_used_up = false;     ///< the -c text has been delivered
+    int one_line_count = 0;           ///< -t: 2 while the line is read, 1 when it ended
+    std::int32_t current_input_kind = INPUT_FILE;  ///< kind of the last character's source
+    int read_pushback = 0;            ///< one character pushed back; 0 none
+    int eof_retries = 0;              ///< consecutive ends of file from a terminal
+};
+extern InputState input;
+
+/// Set when the input is finished; the command loop leaves when it sees it.
+extern bool input_done;
+
+/// Records where the next character comes from.
+void input_tell(InputPosition& pos);
+/// Returns to a recorded position.
+void input_seek(const InputPosition& pos);
+/// The next character; -1 at end of input when want_eof is set.
+int read_char(bool want_eof);
+/// Pushes one character back.
+void unread_char(int c);
+/// Chooses between the seekable window and the in-memory mode for the current descriptor.
+void input_check_seekable();
+/// Drops blocks no longer reachable (nothing while a loop is active).
+void input_release();
+/// True when the next character must really be read from the descriptor.
+bool input_at_buffer_end();

@@ -1,0 +1,451 @@
+#include "jobs/process_table.h"
+
+#include <sys/wait.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <csignal>
+#include <cstdio>
+
+#include "builtins/resource_usage.h"
+#include "core/descriptors.h"
+#include "core/errors.h"
+#include "core/shell.h"
+#include "jobs/job_control.h"
+#include "jobs/job_reports.h"
+#include "lifecycle/command_loop.h"
+#include "lifecycle/interrupts.h"
+#include "lifecycle/shutdown.h"
+#include "lifecycle/signals.h"
+#include "vars/variables.h"
+
+JobTable jobs;
+
+namespace {
+
+bool label_is_dash() {
+    return interrupt_label && interrupt_label->size() == 1 && (*interrupt_label)[0] == '-';
+}
+
+bool same_dir_as_shell(const ProcessEntry* leader) {
+    return !leader->job_dir || !current_dir || leader->job_dir->name == current_dir->name;
+}
+
+// The first leader, newest first, that is neither the given one nor the current job; a stopped
+// one is preferred.
+ProcessEntry* other_job(ProcessEntry* leader) {
+    ProcessEntry* any = nullptr;
+    for (ProcessEntry& e : jobs.process_table) {
+        if (e.pid == 0 || e.pid != e.leader_pid || &e == leader || &e == jobs.current_job) {
+            continue;
+        }
+        if (e.status_flags & PROC_STOPPED) return &e;
+        if (!any) any = &e;
+    }
+    return any;
+}
+
+ProcessEntry* find_pid(pid_t pid) {
+    for (ProcessEntry& e : jobs.process_table) {
+        if (e.pid == pid) return &e;
+    }
+    return nullptr;
+}
+
+struct timeval now_time() {
+    struct timeval tv;
+    gettimeofday(&tv, nullptr);
+    return tv;
+}
+
+// Blocks one signal for the life of the guard.
+class SignalHold {
+public:
+    explicit SignalHold(int sig) {
+        sigset_t s;
+        sigemptyset(&s);
+        sigaddset(&s, sig);
+        sigprocmask(SIG_BLOCK, &s, &old_);
+    }
+    ~SignalHold() { sigprocmask(SIG_SETMASK, &old_, nullptr); }
+    SignalHold(const SignalHold&) = delete;
+    SignalHold& operator=(const SignalHold&) = delete;
+    const sigset_t& old_mask() const { return old_; }
+
+private:
+    sigset_t old_;
+};
+
+}  // namespace
+
+ProcessEntry* job_leader(ProcessEntry* p) {
+    ProcessEntry* q = p;
+    while (!(q->pid != 0 && q->pid == q->leader_pid)) {
+        q = q->job_next;
+        if (q == p) break;  // a forgotten job has no leader left: its first entry stands in
+    }
+    return q;
+}
+
+std::uint16_t job_flags(ProcessEntry* p) {
+    std::uint16_t flags = 0;
+    ProcessEntry* q = p;
+    do {
+        flags |= q->status_flags;
+        q = q->job_next;
+    } while (q != p);
+    return flags;
+}
+
+void join_job_group(int wants_terminal, pid_t group) {
+    sigset_t old;
+    if (wants_terminal > 0) {
+        sigset_t s;
+        sigemptyset(&s);
+        sigaddset(&s, SIGTSTP);
+        sigaddset(&s, SIGTTIN);
+        sigaddset(&s, SIGTTOU);
+        sigprocmask(SIG_BLOCK, &s, &old);
+    }
+    if (wants_terminal >= 0 && setpgid(0, group) != 0) {
+        std::fputs("orv: setpgid error.\n", diagnostic_stream);
+        std::fflush(diagnostic_stream);
+        // A failure is reported as one: the child ends with status 1.
+        exit_now(1);
+    }
+    if (wants_terminal > 0) {
+        tcsetpgrp(TTY_FD, group);
+        sigprocmask(SIG_SETMASK, &old, nullptr);
+    }
+    if (shell.terminal_pgrp > 0) shell.terminal_pgrp = 0;
+}
+
+pid_t fork_child(CommandNode* node, int wants_terminal) {
+    bool ignore_interrupts =
+        shell.handle_interrupts &&
+        ((shell.terminal_pgrp == -1 && (node->node_flags & FLAG_NO_INTERRUPT)) || label_is_dash());
+    if (shell.fork_depth >= MAX_FORK_DEPTH) error_raise(ERR_FORK_NESTING, MAX_FORK_DEPTH);
+    sigset_t hold, old;
+    sigemptyset(&hold);
+    sigaddset(&hold, SIGCHLD);
+    sigprocmask(SIG_BLOCK, &hold, &old);
+    std::fflush(output_stream);
+    std::fflush(diagnostic_stream);
+    pid_t pid;
+    while ((pid = fork()) < 0) {
+        if (shell.handle_interrupts) {
+            sigprocmask(SIG_SETMASK, &old, nullptr);
+            error_raise(ERR_NO_MORE_PROCESSES);
+        }
+        sleep(FORK_RETRY_SECONDS);
+    }
+    if (pid == 0) {
+        record_start_usage();
+        pid_t group = jobs.job_in_progress ? jobs.job_in_progress->leader_pid : getpid();
+        for (ProcessEntry& e : jobs.process_table) {
+            if (e.pid != 0) forget_job(&e);
+        }
+        jobs.job_in_progress = nullptr;
+        ++shell.fork_depth;
+        signal_records = SignalRecords{};
+        signals_init();
+        if (shell.handle_interrupts) {
+            shell.handle_interrupts = false;
+            signal(SIGINT, ignore_interrupts ? SIG_IGN : SIG_DFL);
+            signal(SIGQUIT, ignore_interrupts ? SIG_IGN : SIG_DFL);
+            if (wants_terminal >= 0) {
+                signal(SIGTSTP, SIG_DFL);
+                signal(SIGTTIN, SIG_DFL);
+                signal(SIGTTOU, SIG_DFL);
+            }
+            sigaction(SIGTERM, &shell.inherited_sigterm, nullptr);
+        } else if (shell.terminal_pgrp == -1 && (node->node_flags & FLAG_NO_INTERRUPT)) {
+            signal(SIGINT, SIG_IGN);
+            signal(SIGQUIT, SIG_IGN);
+        }
+        // The child acts on interrupts by their dispositions, not by the shell's blocking.
+        unblock_signal(SIGINT);
+        join_job_group(wants_terminal, group);
+        if (node->node_flags & FLAG_NOHUP) signal(SIGHUP, SIG_IGN);
+        if (node->node_flags & FLAG_NICE) setpriority(PRIO_PROCESS, 0, node->nice_value);
+        return 0;
+    }
+    if (wants_terminal >= 0) {
+        setpgid(pid, jobs.job_in_progress ? jobs.job_in_progress->leader_pid : pid);
+    }
+    add_process(pid, node);
+    sigprocmask(SIG_SETMASK, &old, nullptr);
+    return pid;
+}
+
+void add_process(pid_t pid, CommandNode* node) {
+    jobs.process_table.emplace_front();
+    ProcessEntry* p = &jobs.process_table.front();
+    p->pid = pid;
+    p->status_flags = PROC_RUNNING;
+    if (node->node_flags & FLAG_TIME) p->status_flags |= PROC_TIME_EACH;
+    if (!(node->node_flags & FLAG_BACKGROUND)) p->status_flags |= PROC_FOREGROUND;
+    p->command_text = format_command_tree(node);
+    if (node->node_flags & FLAG_PIPE_OUT) {
+        p->status_flags |= PROC_PIPED_OUT;
+        if (node->node_flags & FLAG_ERR_TOO) p->status_flags |= PROC_ERR_PIPED;
+    }
+    if (ProcessEntry* job = jobs.job_in_progress) {
+        p->job_number = job->job_number;
+        p->leader_pid = job->leader_pid;
+        ProcessEntry* last = job;
+        while (last->job_next != job) last = last->job_next;
+        last->job_next = p;
+        p->job_next = job;
+    } else {
+        jobs.job_in_progress = p;
+        p->leader_pid = pid;
+        p->job_next = p;
+        p->job_dir = current_dir;
+        if (current_dir) ++current_dir->ref_count;
+        if (jobs.max_job_number < JOB_NUMBER_REUSE_FROM) {
+            p->job_number = ++jobs.max_job_number;
+        } else {
+            int n = 1;
+            for (bool used = true; used; ++n) {
+                used = false;
+                for (const ProcessEntry& e : jobs.process_table) {
+                    if (e.job_number == n) used = true;
+                }
+                if (!used) break;
+            }
+            p->job_number = n;
+            if (n > jobs.max_job_number) jobs.max_job_number = n;
+        }
+        if (!jobs.current_job) {
+            jobs.current_job = p;
+        } else if (!jobs.previous_job) {
+            jobs.previous_job = p;
+        }
+    }
+    p->start_time = now_time();
+}
+
+void reap_children() {
+    int saved_errno = errno;
+    signal_records.child = 0;
+    for (;;) {
+        int status = 0;
+        struct rusage usage {};
+        int options = WNOHANG;
+        if (shell.handle_interrupts && (isatty(fds.shell_in) || loop_state.source_in_progress)) {
+            options |= WUNTRACED;
+        }
+        pid_t pid = wait4(-1, &status, options, &usage);
+        if (pid <= 0) {
+            if (pid < 0 && errno == EINTR) continue;
+            jobs.no_children_left = pid == -1;
+            break;
+        }
+        ProcessEntry* p = find_pid(pid);
+        if (!p) continue;
+        if (const WordVector* child = var_lookup("child");
+            child && !child->empty() && str_is_number((*child)[0]) &&
+            parse_number((*child)[0]) == pid) {
+            var_unset(chars("child"));
+        }
+        p->status_flags &= static_cast<std::uint16_t>(~(PROC_RUNNING | PROC_STOPPED | PROC_REPORTED));
+        if (WIFSTOPPED(status)) {
+            p->status_flags |= PROC_STOPPED;
+            p->reason = static_cast<std::uint8_t>(WSTOPSIG(status));
+        } else {
+            if ((p->status_flags & (PROC_TIMED | PROC_TIME_EACH)) || var_lookup("time")) {
+                p->end_time = now_time();
+            }
+            p->usage = usage;
+            if (WIFSIGNALED(status)) {
+                p->status_flags |= WTERMSIG(status) == SIGINT ? PROC_INTERRUPTED : PROC_SIGNALED;
+                if (WCOREDUMP(status)) p->status_flags |= PROC_CORE_DUMPED;
+                p->reason = static_cast<std::uint8_t>(WTERMSIG(status));
+            } else {
+                p->reason = static_cast<std::uint8_t>(WEXITSTATUS(status));
+                p->status_flags |= p->reason ? PROC_EXITED_NONZERO : PROC_EXITED;
+            }
+        }
+        // Processes over the time threshold are reported with their usage.
+        if (const WordVector* t = var_lookup("time"); t && shell.fork_depth == 0) {
+            long threshold = t->empty() ? 0 : parse_number((*t)[0]);
+            ProcessEntry* q = p;
+            do {
+                if (!(q->status_flags & (PROC_TIME_EACH | PROC_RUNNING | PROC_STOPPED)) &&
+                    q->usage.ru_utime.tv_sec + q->usage.ru_stime.tv_sec >= threshold) {
+                    q->status_flags |= PROC_TIMED;
+                }
+                q = q->job_next;
+            } while (q != p);
+        }
+        std::uint16_t flags = job_flags(p);
+        p->status_flags &= static_cast<std::uint16_t>(~PROC_FOREGROUND);
+        if (p->job_next == p && (p->status_flags & PROC_TIME_EACH)) {
+            p->status_flags = static_cast<std::uint16_t>((p->status_flags & ~PROC_TIME_EACH) |
+                                                         PROC_TIMED);
+        }
+        if (flags & (PROC_RUNNING | PROC_REPORTED)) continue;
+        // The whole job has stopped or ended.
+        ProcessEntry* q = p;
+        do {
+            if (q->status_flags & PROC_STOPPED) q->status_flags |= PROC_REPORTED;
+            q = q->job_next;
+        } while (q != p);
+        ProcessEntry* leader = job_leader(p);
+        if (flags & PROC_STOPPED) {
+            if (jobs.current_job && jobs.current_job != leader) {
+                jobs.previous_job = jobs.current_job;
+            }
+            jobs.current_job = leader;
+        } else {
+            clear_current(leader);
+        }
+        if (flags & PROC_FOREGROUND) {
+            if (!(flags & (PROC_SIGNALED | PROC_STOPPED | PROC_TIME_EACH)) &&
+                same_dir_as_shell(leader) && (flags & PROC_INTERRUPTED)) {
+                put_char_visible(quoted('\r'), output_stream);
+                std::fputc('\n', output_stream);
+                std::fflush(output_stream);
+            }
+        } else if ((flags & PROC_NOTIFY) || var_lookup("notify")) {
+            std::fputs("\r\n", output_stream);
+            report_job(p, SHOW_NUMBER | SHOW_COMMAND | SHOW_REASON);
+            if (!(flags & PROC_STOPPED)) forget_job(p);
+        } else {
+            leader->status_flags |= PROC_NEEDS_NOTE;
+            ++jobs.notes_pending;
+        }
+    }
+    errno = saved_errno;
+}
+
+void clear_current(ProcessEntry* leader) {
+    if (leader == jobs.current_job) {
+        if (jobs.previous_job) {
+            jobs.current_job = jobs.previous_job;
+            jobs.previous_job = other_job(leader);
+        } else {
+            jobs.current_job = other_job(leader);
+            jobs.previous_job = other_job(leader);
+        }
+    } else if (leader == jobs.previous_job) {
+        jobs.previous_job = other_job(leader);
+    }
+}
+
+void forget_job(ProcessEntry* p) {
+    if (p->pid == 0) {
+        std::fputs("BUG: process flushed twice", diagnostic_stream);
+        return;
+    }
+    ProcessEntry* leader = job_leader(p);
+    clear_current(leader);
+    if (leader == jobs.job_in_progress) jobs.job_in_progress = nullptr;
+    int number = leader->job_number;
+    ProcessEntry* q = leader;
+    do {
+        q->job_number = 0;
+        q->pid = 0;
+        q->status_flags &= static_cast<std::uint16_t>(~PROC_NEEDS_NOTE);
+        q = q->job_next;
+    } while (q != leader);
+    if (number == jobs.max_job_number) {
+        jobs.max_job_number = 0;
+        for (const ProcessEntry& e : jobs.process_table) {
+            if (e.job_number > jobs.max_job_number) jobs.max_job_number = e.job_number;
+        }
+    }
+}
+
+void collect_free_entries() {
+    {
+        SignalHold hold(SIGCHLD);
+        for (auto it = jobs.process_table.begin(); it != jobs.process_table.end();) {
+            if (it->pid == 0) {
+                dir_release(it->job_dir);
+                it = jobs.process_table.erase(it);
+            } else {
+                ++it;
+            }
+        }
+    }
+    if (jobs.job_in_progress) wait_for_job(jobs.job_in_progress);
+}
+
+void wait_for_children_change() {
+    SignalHold hold(SIGCHLD);
+    sigset_t open = hold.old_mask();
+    sigdelset(&open, SIGCHLD);
+    if (!signal_records.child) sigsuspend(&open);
+    reap_children();
+}
+
+void wait_for_job(ProcessEntry* p) {
+    ProcessEntry* leader = job_leader(p);
+    ProcessEntry* q = leader;
+    do {
+        if ((q->status_flags & PROC_RUNNING) && !(q->status_flags & PROC_FOREGROUND)) {
+            std::fputs("BUG: waiting for background job!\n", diagnostic_stream);
+        }
+        q = q->job_next;
+    } while (q != leader);
+    std::uint16_t flags;
+    {
+        SignalHold hold(SIGCHLD);
+        sigset_t open = hold.old_mask();
+        sigdelset(&open, SIGCHLD);
+        for (;;) {
+            reap_children();
+            flags = job_flags(leader);
+            if (!(flags & PROC_RUNNING)) break;
+            sigsuspend(&open);
+            if (signal_records.hangup) hangup_action(signal_records.hangup);
+        }
+    }
+    if (shell.terminal_pgrp > 0) tcsetpgrp(TTY_FD, shell.terminal_pgrp);
+    if ((flags & (PROC_TIMED | PROC_SIGNALED | PROC_STOPPED)) || !same_dir_as_shell(leader)) {
+        if (flags & PROC_STOPPED) {
+            std::fputc('\n', output_stream);
+            if (const WordVector* listjobs = var_lookup("listjobs")) {
+                run_jobs_listing(!listjobs->empty() && (*listjobs)[0] == chars("long"));
+                report_job(leader, SHOW_SHELL_DIR);
+            } else {
+                report_job(leader, SHOW_ABNORMAL | SHOW_SHELL_DIR);
+            }
+        } else {
+            report_job(leader, SHOW_ABNORMAL | SHOW_SHELL_DIR);
+        }
+    }
+    if ((flags & (PROC_INTERRUPTED | PROC_STOPPED)) && shell.handle_interrupts && !label_is_dash()) {
+        if (!(flags & PROC_STOPPED)) forget_job(leader);
+        interrupt_action(false);
+    }
+    int r = 0;
+    q = leader;
+    do {
+        if (q->reason) {
+            r = q->reason;
+            if (q->status_flags & (PROC_SIGNALED | PROC_INTERRUPTED)) r += 128;
+        }
+        q = q->job_next;
+    } while (q != leader);
+    if (r && var_lookup("printexitvalue")) {
+        std::fprintf(output_stream, "Exit %d\n", r);
+        std::fflush(output_stream);
+    }
+    set_status(r);
+    if (r && errors.exit_on_error) exit_now(r);
+    forget_job(leader);
+}
+
+void hold_job_in_progress() {
+    jobs.held_job = jobs.job_in_progress;
+    jobs.job_in_progress = nullptr;
+}
+
+void restore_job_in_progress() {
+    jobs.job_in_progress = jobs.held_job;
+    jobs.held_job = nullptr;
+}

@@ -1,0 +1,23 @@
+// The read-execute loop, and the sourcing of files through it.
+#pragma once
+
+#include "core/chars.h"
+#include "parse/syntax_tree.h"
+
+struct LoopState {
+    bool history_loading = false;     ///< lines are entered into the history list, never run
+    bool source_in_progress = false;  ///< a file is being sourced
+};
+extern LoopState loop_state;
+
+/// Reads and runs lines until the input is finished. With catch_errors the loop resumes after
+/// an error; without, the error passes on to the caller's recovery point.
+void run_command_loop(bool catch_errors);
+/// Reads and runs the commands of a descriptor above 2 as nested input, then closes it.
+void source_file(int fd, bool check_status, bool load_history);
+/// Sources dir followed by name (which begins with "/") when it can be opened.
+void source_home_file(const CharString& dir, const char* name);
+/// Sources a start-up file of the system when it can be opened.
+void source_system_file(const char* path);
+/// The source builtin: source [-h] name.
+void builtin_source(WordVector& words, CommandNode& node);

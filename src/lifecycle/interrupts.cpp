@@ -1,0 +1,42 @@
+#include "lifecycle/interrupts.h"
+
+#include <pwd.h>
+#include <stdio_ext.h>
+#include <unistd.h>
+
+#include <csignal>
+#include <cstdio>
+
+#include "core/descriptors.h"
+#include "core/errors.h"
+#include "core/recovery_steps.h"
+#include "core/shell.h"
+#include "lifecycle/signals.h"
+
+std::optional<CharString> interrupt_label;
+
+void interrupt_action(bool want_newline) {
+    sigset_t mask;
+    sigprocmask(SIG_BLOCK, nullptr, &mask);
+    if (shell.handle_interrupts) unblock_signal(SIGINT);
+    sigdelset(&mask, SIGCHLD);
+    sigprocmask(SIG_SETMASK, &mask, nullptr);
+    __fpurge(output_stream);
+    endpwent();
+    if (interrupt_label && !(interrupt_label->size() == 1 && (*interrupt_label)[0] == '-')) {
+        // Continuing at an onintr label comes with the control-flow commands.
+        discard_expansion_vectors();
+        unwind();
+    }
+    if (want_newline && shell.interactive) {
+        std::fputs("\r\n", output_stream);
+        std::fflush(output_stream);
+    }
+    error_raise(ERRF_SILENT);
+}
+
+void hangup_action(int sig) {
+    std::fflush(output_stream);
+    std::fflush(diagnostic_stream);
+    _exit(sig);
+}

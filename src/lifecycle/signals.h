@@ -1,0 +1,39 @@
+// Signal handling. Everything a signal handler touches lives in this file: the handlers run
+// only in the shell's own process, record what arrived and return; ordinary code acts on the
+// records at safe points (reading input, waiting for children, long builtins).
+#pragma once
+
+#include <csignal>
+
+/// Written by the handlers, read and cleared by ordinary code.
+struct SignalRecords {
+    volatile sig_atomic_t interrupt = 0;  ///< SIGINT arrived
+    volatile sig_atomic_t child = 0;      ///< SIGCHLD arrived
+    volatile sig_atomic_t hangup = 0;     ///< the number of a hang-up signal that arrived
+    volatile pid_t owner = 0;             ///< the shell's own pid; other processes ignore signals
+};
+extern SignalRecords signal_records;
+
+/// Records the shell's pid for the handlers; run at start-up.
+void signals_init();
+/// Catches SIGINT into the record (system calls are not restarted).
+void install_interrupt_handler();
+/// Catches SIGCHLD into the record.
+void install_child_handler();
+/// Catches SIGHUP, SIGXCPU and SIGXFSZ into the record (a login shell).
+void install_hangup_handlers();
+
+/// Blocks one signal.
+void block_signal(int sig);
+/// Unblocks one signal.
+void unblock_signal(int sig);
+
+/// Lets SIGINT through (when the shell handles interrupts) and acts on one already recorded.
+void let_interrupts_through();
+/// Blocks SIGINT again (when the shell handles interrupts).
+void hold_interrupts();
+/// Acts on recorded signals: the interrupt action when SIGINT is let through, the reaping of
+/// children, a hang-up. May not return (an interrupt unwinds).
+void act_on_signals();
+/// Waits until fd has input (or an error to report), acting on signals meanwhile.
+void wait_readable(int fd);

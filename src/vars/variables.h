@@ -1,0 +1,76 @@
+// The variable store: shell variables and aliases, each a word vector under a name.
+//
+// Names order as strings of signed 16-bit Chars (a quoted character below every plain one, a
+// prefix before its extensions); each name occurs once. Stored values never carry quote marks.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <string_view>
+
+#include "core/chars.h"
+
+/// Orders names as the shell does; also compares with plain byte names, for lookups by literal.
+struct NameLess {
+    using is_transparent = void;
+    bool operator()(CharView a, CharView b) const noexcept { return a < b; }
+    bool operator()(CharView a, std::string_view b) const noexcept;
+    bool operator()(std::string_view a, CharView b) const noexcept;
+};
+
+using VariableTree = std::map<CharString, WordVector, NameLess>;
+
+/// The shell variables.
+extern VariableTree shell_variables;
+/// The aliases.
+extern VariableTree aliases;
+
+/// The value of the named entry, or null when it is not set.
+const WordVector* var_lookup(CharView name, const VariableTree& tree = shell_variables);
+const WordVector* var_lookup(std::string_view name, const VariableTree& tree = shell_variables);
+/// The first word of a shell variable; the empty string when unset or without words.
+const CharString& var_value(CharView name);
+const CharString& var_value(std::string_view name);
+
+/// Stores a value as it is (quote marks cleared), replacing an existing one.
+void var_store(CharView name, WordVector value, VariableTree& tree);
+/// Stores a value after file-name generation when it has anything to expand ("No match" when
+/// that yields nothing).
+void var_set_vector(CharView name, WordVector value, VariableTree& tree = shell_variables);
+/// Sets a shell variable to one word (through var_set_vector).
+void var_set(CharView name, CharString word);
+void var_set(std::string_view name, CharString word);
+/// Sets a shell variable to one empty word.
+void var_set_empty(CharView name);
+/// Replaces word index (from 1) of a shell variable by the one-word expansion of word.
+void var_set_element(CharView name, int index, const CharString& word);
+/// Removes the shell variable of exactly that name ("Undefined variable" when unset).
+void var_unset(CharView name);
+/// The first entry at or after from, in name order, whose name matches the pattern; end if none.
+VariableTree::iterator var_find_match(const CharString& pattern, VariableTree& tree,
+                                      VariableTree::iterator from);
+/// Removes every entry whose name matches one of the patterns words[1..].
+void var_unset_matching(const WordVector& words, VariableTree& tree);
+/// Lists every entry in name order on the output stream: name, tab, value, newline.
+void var_print_all(const VariableTree& tree);
+
+/// Reads a signed 32-bit decimal number ("Badly formed number" with the name prefix).
+std::int32_t parse_number(const CharString& word);
+/// The decimal form of a number.
+CharString format_number(std::int32_t n);
+/// Writes the decimal form of a number into word, reusing its storage.
+void format_number_into(CharString& word, std::int32_t n);
+
+/// True when a name is exactly the plain byte text given.
+bool var_name_is(CharView name, std::string_view text);
+
+/// Sets status to a number.
+void set_status(int n);
+
+/// The effects of setting a variable by set: path, histchars, user, term, home, filec.
+void var_after_set(CharView name);
+/// The resets after unset: filec and histchars.
+void var_after_unset();
+
+/// True while file-name completion is switched on (the variable filec).
+extern bool filec_enabled;

@@ -1,0 +1,400 @@
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <csignal>
+#include <cstdio>
+#include <cstring>
+#include <initializer_list>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "core/descriptors.h"
+#include "core/errors.h"
+#include "dirs/directory_stack.h"
+#include "jobs/job_reports.h"
+#include "jobs/process_table.h"
+#include "vars/variables.h"
+
+namespace {
+
+// One process of a hand-made job: its id, state flags, reason and command text.
+struct Proc {
+    pid_t pid;
+    std::uint16_t flags;
+    std::uint8_t reason;
+    const char* text;
+};
+
+std::string pad(const std::string& s, std::size_t width) {
+    return s + std::string(width > s.size() ? width - s.size() : 0, ' ');
+}
+
+std::string blanks(std::size_t n) { return std::string(n, ' '); }
+
+// Reports go to the output stream, "BUG" lines to the diagnostic stream: both are captured.
+// The job table and the directory globals start empty and are put back afterwards.
+class JobReportsTest : public testing::Test {
+protected:
+    void SetUp() override {
+        saved_out_ = output_stream;
+        saved_diag_ = diagnostic_stream;
+        saved_dir_ = current_dir;
+        output_stream = std::tmpfile();
+        diagnostic_stream = std::tmpfile();
+        jobs = JobTable{};
+        current_dir = nullptr;
+        shell_variables.erase(chars("time"));
+        shell_variables.erase(chars("home"));
+    }
+    void TearDown() override {
+        std::fclose(output_stream);
+        std::fclose(diagnostic_stream);
+        output_stream = saved_out_;
+        diagnostic_stream = saved_diag_;
+        current_dir = saved_dir_;
+        jobs = JobTable{};
+        shell_variables.erase(chars("home"));
+    }
+
+    // What was written since the last look; the stream is emptied for the next one.
+    static std::string contents(FILE* stream) {
+        std::fflush(stream);
+        std::rewind(stream);
+        std::string out;
+        int c;
+        while ((c = std::fgetc(stream)) != EOF) out += static_cast<char>(c);
+        std::rewind(stream);
+        EXPECT_EQ(ftruncate(fileno(stream), 0), 0);
+        return out;
+    }
+    std::string output() { return contents(output_stream); }
+    std::string diagnostics() { return contents(diagnostic_stream); }
+
+    // Enters a job as add_process would: newest entries first, the ring in start order.
+    ProcessEntry* make_job(int number, std::initializer_list<Proc> procs) {
+        ProcessEntry* leader = nullptr;
+        ProcessEntry* last = nullptr;
+        for (const Proc& p : procs) {
+            jobs.process_table.emplace_front();
+            ProcessEntry* e = &jobs.process_table.front();
+            e->pid = p.pid;
+            e->leader_pid = procs.begin()->pid;
+            e->job_number = number;
+            e->status_flags = p.flags;
+            e->reason = p.reason;
+            e->command_text = chars(p.text);
+            if (!leader) {
+                leader = e;
+            } else {
+                last->job_next = e;
+            }
+            last = e;
+        }
+        last->job_next = leader;
+        if (number > jobs.max_job_number) jobs.max_job_number = number;
+        return leader;
+    }
+
+private:
+    FILE* saved_out_ = nullptr;
+    FILE* saved_diag_ = nullptr;
+    DirEntry* saved_dir_ = nullptr;
+};
+
+constexpr int LISTING = SHOW_NUMBER | SHOW_COMMAND | SHOW_REASON;
+constexpr int AFTER_WAIT = SHOW_ABNORMAL | SHOW_SHELL_DIR;
+
+TEST_F(JobReportsTest, JobNumberAndMarkPrefix) {
+    struct Row {
+        int number;
+        int role;  // 1 current, 2 previous, 0 neither
+        const char* prefix;
+    } rows[] = {
+        {3, 1, "[3]  + "},
+        {12, 2, "[12] - "},
+        {5, 0, "[5]    "},
+        {10, 1, "[10] + "},
+    };
+    for (const Row& row : rows) {
+        jobs = JobTable{};
+        ProcessEntry* job = make_job(row.number, {{100, PROC_RUNNING, 0, "sleep 100"}});
+        if (row.role == 1) jobs.current_job = job;
+        if (row.role == 2) jobs.previous_job = job;
+        std::uint16_t flags = report_job(job, LISTING);
+        EXPECT_EQ(output(), std::string(row.prefix) + pad("Running ", 23) + "sleep 100\n")
+            << row.number;
+        EXPECT_EQ(flags, PROC_RUNNING);
+    }
+}
+
+TEST_F(JobReportsTest, ProcessesInTheSameStateShareOneLine) {
+    ProcessEntry* job = make_job(1, {{10, PROC_RUNNING | PROC_PIPED_OUT, 0, "ls"},
+                                     {11, PROC_RUNNING | PROC_PIPED_OUT | PROC_ERR_PIPED, 0, "tr"},
+                                     {12, PROC_RUNNING, 0, "wc"}});
+    jobs.current_job = job;
+    report_job(job, LISTING);
+    EXPECT_EQ(output(), "[1]  + " + pad("Running ", 23) + "ls | tr |& wc\n");
+}
+
+TEST_F(JobReportsTest, DifferingStatesStartIndentedLines) {
+    ProcessEntry* job = make_job(1, {{10, PROC_EXITED | PROC_PIPED_OUT, 0, "a"},
+                                     {11, PROC_EXITED_NONZERO | PROC_PIPED_OUT, 1, "b"},
+                                     {12, PROC_EXITED, 0, "c"}});
+    jobs.current_job = job;
+    std::uint16_t flags = report_job(job, LISTING);
+    EXPECT_EQ(output(), "[1]  + " + pad("Done", 23) + "a |\n" +     //
+                            blanks(7) + pad("Exit 1", 23) + "b |\n" +  //
+                            blanks(7) + pad("Done", 23) + "c\n");
+    EXPECT_EQ(flags & PROC_STATE_MASK, PROC_EXITED | PROC_EXITED_NONZERO);
+}
+
+TEST_F(JobReportsTest, ProcessIdsGiveEveryProcessItsOwnLine) {
+    ProcessEntry* job = make_job(1, {{101, PROC_RUNNING | PROC_PIPED_OUT, 0, "a"},
+                                     {102, PROC_RUNNING, 0, "b"},
+                                     {40000, PROC_STOPPED, SIGTSTP, "c"}});
+    report_job(job, LISTING | SHOW_PID);
+    EXPECT_EQ(output(), "[1]      101 " + pad("Running ", 23) + "a |\n" +  //
+                            blanks(7) + "  102 " + blanks(23) + "b\n" +    //
+                            blanks(7) + "40000 " + pad(sigdescr_np(SIGTSTP), 23) + "c\n");
+}
+
+TEST_F(JobReportsTest, AbnormalOnlyShowsStopsAndSignalDeaths) {
+    struct Row {
+        std::uint16_t flags;
+        int reason;
+        std::string expected;
+    } rows[] = {
+        {PROC_EXITED, 0, ""},
+        {PROC_EXITED_NONZERO, 3, ""},
+        {PROC_INTERRUPTED, SIGINT, ""},
+        {PROC_SIGNALED, SIGTERM, std::string(sigdescr_np(SIGTERM)) + "\n"},
+        {PROC_SIGNALED, SIGPIPE, std::string(sigdescr_np(SIGPIPE)) + "\n"},
+        {PROC_SIGNALED | PROC_PIPED_OUT, SIGPIPE, ""},
+        {PROC_SIGNALED | PROC_CORE_DUMPED, SIGSEGV,
+         std::string(sigdescr_np(SIGSEGV)) + " (core dumped)\n"},
+        {PROC_STOPPED, SIGTSTP, std::string(sigdescr_np(SIGTSTP)) + "\n"},
+    };
+    for (const Row& row : rows) {
+        jobs = JobTable{};
+        ProcessEntry* job =
+            make_job(1, {{10, row.flags, static_cast<std::uint8_t>(row.reason), "x"}});
+        report_job(job, AFTER_WAIT);
+        EXPECT_EQ(output(), row.expected) << row.flags << " " << row.reason;
+    }
+}
+
+TEST_F(JobReportsTest, WriterKilledByBrokenPipeIsNotReported) {
+    ProcessEntry* job = make_job(1, {{10, PROC_SIGNALED | PROC_PIPED_OUT, SIGPIPE, "yes"},
+                                     {11, PROC_EXITED, 0, "head"}});
+    report_job(job, AFTER_WAIT);
+    EXPECT_EQ(output(), "");
+    // The full listing names the signal all the same.
+    report_job(job, LISTING);
+    EXPECT_EQ(output(), "[1]    " + pad(sigdescr_np(SIGPIPE), 23) + "yes |\n" + blanks(7) +
+                            pad("Done", 23) + "head\n");
+}
+
+TEST_F(JobReportsTest, ForegroundAndBackgroundRestartLines) {
+    ProcessEntry* job = make_job(2, {{10, PROC_RUNNING | PROC_PIPED_OUT, 0, "ls"},
+                                     {11, PROC_RUNNING, 0, "more"}});
+    report_job(job, SHOW_COMMAND | SHOW_JOB_DIR);
+    EXPECT_EQ(output(), "ls | more\n");
+    report_job(job, SHOW_NUMBER | SHOW_COMMAND | SHOW_AMPERSAND);
+    EXPECT_EQ(output(), "[2]    ls | more &\n");
+}
+
+TEST_F(JobReportsTest, DirectoriesShownWhenTheyDiffer) {
+    var_store(chars("home"), WordVector{chars("/home/u")}, shell_variables);
+    DirEntry job_dir;
+    job_dir.name = chars("/home/u/src");
+    DirEntry shell_dir;
+    shell_dir.name = chars("/tmp");
+    current_dir = &shell_dir;
+    ProcessEntry* job = make_job(1, {{10, PROC_RUNNING, 0, "vi a"}});
+    job->job_dir = &job_dir;
+
+    report_job(job, SHOW_COMMAND | SHOW_JOB_DIR);
+    EXPECT_EQ(output(), "vi a (wd: ~/src)\n");
+
+    job->status_flags = PROC_EXITED;
+    report_job(job, AFTER_WAIT);
+    EXPECT_EQ(output(), "(wd now: /tmp)\n");
+
+    // The same directory under another record shows nothing.
+    shell_dir.name = job_dir.name;
+    report_job(job, AFTER_WAIT);
+    report_job(job, SHOW_COMMAND | SHOW_JOB_DIR);
+    EXPECT_EQ(output(), "vi a\n");
+}
+
+TEST_F(JobReportsTest, UnknownStateIsReportedAsBug) {
+    ProcessEntry* job = make_job(1, {{10, PROC_RUNNING | PROC_STOPPED, 0, "x"}});
+    report_job(job, LISTING);
+    EXPECT_EQ(diagnostics(), "BUG: status=3        ");
+    EXPECT_EQ(output(), "[1]    x\n");
+}
+
+TEST_F(JobReportsTest, TimedSingleProcessPrintsJobUsage) {
+    ProcessEntry* job = make_job(1, {{10, PROC_EXITED | PROC_TIME_EACH, 0, "cc x.c"}});
+    job->usage.ru_utime = {1, 500000};
+    job->start_time = {10, 0};
+    job->end_time = {12, 500000};
+    std::uint16_t flags = report_job(job, AFTER_WAIT);
+    EXPECT_EQ(output(), "1.5u 0.0s 0:02.50 60.0% 0+0k 0+0io 0pf+0w\n");
+    EXPECT_TRUE(flags & PROC_TIMED);
+    EXPECT_FALSE(flags & PROC_TIME_EACH);
+}
+
+TEST_F(JobReportsTest, TimedProcessOfPipelineGetsTabIndentedUsage) {
+    ProcessEntry* job = make_job(1, {{10, PROC_EXITED | PROC_PIPED_OUT | PROC_TIME_EACH, 0, "a"},
+                                     {11, PROC_EXITED, 0, "b"}});
+    report_job(job, LISTING);
+    EXPECT_EQ(output(), "[1]    " + pad("Done", 23) + "a |\n\t" +
+                            "0.0u 0.0s 0:00.00 0.0% 0+0k 0+0io 0pf+0w\n" + blanks(7) +
+                            blanks(23) + "b\n");
+}
+
+TEST_F(JobReportsTest, AnnouncesBackgroundJobWithEveryProcessId) {
+    ProcessEntry* job = make_job(
+        2, {{201, PROC_RUNNING, 0, "a"}, {202, PROC_RUNNING, 0, "b"}, {203, PROC_RUNNING, 0, "c"}});
+    jobs.job_in_progress = job;
+    jobs.held_job = job;
+    announce_background_job();
+    EXPECT_EQ(output(), "[2] 201 202 203\n");
+    EXPECT_EQ(jobs.job_in_progress, nullptr);
+    EXPECT_EQ(jobs.held_job, nullptr);
+
+    job->status_flags |= PROC_FOREGROUND;
+    jobs.job_in_progress = job;
+    announce_background_job();
+    EXPECT_EQ(output(), "");
+    EXPECT_EQ(jobs.job_in_progress, nullptr);
+}
+
+TEST_F(JobReportsTest, PendingNotesReportAndForgetEndedJobs) {
+    ProcessEntry* done = make_job(1, {{10, PROC_EXITED | PROC_NEEDS_NOTE, 0, "make"}});
+    ProcessEntry* stopped = make_job(2, {{20, PROC_STOPPED | PROC_NEEDS_NOTE, SIGTTIN, "vi"}});
+    ProcessEntry* quiet = make_job(3, {{30, PROC_RUNNING, 0, "sleep 9"}});
+    jobs.notes_pending = 2;
+    report_pending_jobs();
+    // Newest first.
+    EXPECT_EQ(output(), "[2]    " + pad(sigdescr_np(SIGTTIN), 23) + "vi\n" + "[1]    " +
+                            pad("Done", 23) + "make\n");
+    EXPECT_EQ(jobs.notes_pending, 0);
+    EXPECT_EQ(done->pid, 0);
+    EXPECT_EQ(stopped->pid, 20);
+    EXPECT_FALSE(stopped->status_flags & PROC_NEEDS_NOTE);
+    EXPECT_EQ(quiet->pid, 30);
+    EXPECT_EQ(jobs.max_job_number, 3);
+}
+
+// ---- format_command_tree ----
+
+std::unique_ptr<CommandNode> simple(std::initializer_list<const char*> words,
+                                    std::uint16_t flags = 0) {
+    auto node = std::make_unique<CommandNode>();
+    node->node_type = CMD_SIMPLE;
+    node->node_flags = flags;
+    for (const char* w : words) node->words.push_back(chars(w));
+    return node;
+}
+
+std::unique_ptr<CommandNode> binary(std::uint16_t type, std::unique_ptr<CommandNode> left,
+                                    std::unique_ptr<CommandNode> right) {
+    auto node = std::make_unique<CommandNode>();
+    node->node_type = type;
+    node->left = std::move(left);
+    node->right = std::move(right);
+    return node;
+}
+
+std::string text_of(const CommandNode* node) { return to_bytes(format_command_tree(node)); }
+
+TEST(FormatCommandTree, OperatorsAndSubshells) {
+    auto pipe =
+        binary(CMD_PIPE, simple({"ls", "-l"}, FLAG_PIPE_OUT), simple({"wc", "-l"}, FLAG_PIPE_IN));
+    EXPECT_EQ(text_of(pipe.get()), "ls -l | wc -l");
+
+    struct Row {
+        std::uint16_t type;
+        const char* expected;
+    } rows[] = {
+        {CMD_LIST, "a; b"},
+        {CMD_OR, "a || b"},
+        {CMD_AND, "a && b"},
+    };
+    for (const Row& row : rows) {
+        auto node = binary(row.type, simple({"a"}), simple({"b"}));
+        EXPECT_EQ(text_of(node.get()), row.expected);
+    }
+
+    auto sub = std::make_unique<CommandNode>();
+    sub->node_type = CMD_SUBSHELL;
+    sub->body = binary(CMD_LIST, simple({"cd", "x"}), simple({"make"}));
+    sub->output_word = chars("log");
+    sub->node_flags = FLAG_ERR_TOO;
+    EXPECT_EQ(text_of(sub.get()), "( cd x; make ) >& log");
+}
+
+TEST(FormatCommandTree, Redirections) {
+    struct Row {
+        const char* input;
+        const char* output;
+        std::uint16_t flags;
+        const char* expected;
+    } rows[] = {
+        {"in", nullptr, 0, "cat < in"},
+        {"EOF", nullptr, FLAG_HERE_DOC, "cat << EOF"},
+        {nullptr, "out", 0, "cat > out"},
+        {nullptr, "out", FLAG_APPEND, "cat >> out"},
+        {nullptr, "out", FLAG_APPEND | FLAG_ERR_TOO, "cat >>& out"},
+        {"in", "out", FLAG_CLOBBER, "cat < in > out"},
+        // A pipe takes the place of the redirection on that side.
+        {"in", "out", FLAG_PIPE_IN | FLAG_PIPE_OUT, "cat"},
+    };
+    for (const Row& row : rows) {
+        auto node = simple({"cat"}, row.flags);
+        if (row.input) node->input_word = chars(row.input);
+        if (row.output) node->output_word = chars(row.output);
+        EXPECT_EQ(text_of(node.get()), row.expected);
+    }
+}
+
+TEST(FormatCommandTree, LongTextIsCutAtEightyCharacters) {
+    // Words of nine letters: eight of them with their blanks take 79 characters.
+    std::string word(9, 'w');
+    std::string eight;
+    for (int i = 0; i < 8; ++i) eight += (i ? " " : "") + word;
+    ASSERT_EQ(eight.size(), 79u);
+
+    auto fits = simple({});
+    for (int i = 0; i < 8; ++i) fits->words.push_back(chars(word));
+    EXPECT_EQ(text_of(fits.get()), eight);
+
+    auto too_long = simple({});
+    for (int i = 0; i < 12; ++i) too_long->words.push_back(chars(word));
+    EXPECT_EQ(text_of(too_long.get()), eight + " ...");
+
+    // Nothing after the cut: not the rest of a pipeline, not a redirection.
+    auto pipe = binary(CMD_PIPE, std::move(too_long), simple({"wc"}));
+    pipe->right->output_word = chars("out");
+    EXPECT_EQ(text_of(pipe.get()), eight + " ...");
+}
+
+TEST(FormatCommandTree, QuotedNulMarkerIsDropped) {
+    auto node = simple({"-l"});
+    CharString marked{quoted(0)};
+    marked += chars("ls");
+    node->words.insert(node->words.begin(), marked);
+    EXPECT_EQ(format_command_tree(node.get()), chars("ls -l"));
+
+    // Other quoted characters stay, carrying their mark.
+    auto quoted_word = simple({"echo"});
+    quoted_word->words.push_back(CharString{quoted('*')});
+    CharString expected = chars("echo ");
+    expected += quoted('*');
+    EXPECT_EQ(format_command_tree(quoted_word.get()), expected);
+}
+
+}  // namespace

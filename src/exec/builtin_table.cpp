@@ -7,6 +7,8 @@
 #include "exec/command_search.h"
 #include "builtins/control_flow.h"
 #include "builtins/other_builtins.h"
+#include "builtins/resource_usage.h"
+#include "jobs/job_control.h"
 #include "lifecycle/command_loop.h"
 #include "vars/var_commands.h"
 
@@ -19,6 +21,7 @@ constexpr std::int16_t U = ARGS_UNLIMITED;
 // Sorted in byte order of the names: the lookup halves the table.
 constexpr BuiltinEntry kTable[] = {
     {"@", builtin_at, 0, U},
+    {"bg", builtin_bg, 0, U},
     {"break", builtin_break, 0, 0},
     {"breaksw", builtin_breaksw, 0, 0},
     {"case", noop_builtin, 0, 1},
@@ -32,22 +35,30 @@ constexpr BuiltinEntry kTable[] = {
     {"eval", builtin_eval, 0, U},
     {"exec", builtin_exec, 1, U},
     {"exit", builtin_exit, 0, U},
+    {"fg", builtin_fg, 0, U},
     {"foreach", builtin_foreach, 3, U},
     {"glob", builtin_glob, 0, U},
     {"goto", builtin_goto, 1, 1},
     {"hashstat", builtin_hashstat, 0, 0},
     {"if", builtin_if, 1, U},
+    {"jobs", builtin_jobs, 0, 1},
+    {"kill", builtin_kill, 1, U},
     {"linedit", builtin_echo, 0, U},
+    {"nice", builtin_nice, 0, U},
+    {"notify", builtin_notify, 0, U},
     {"rehash", builtin_rehash, 0, 0},
     {"repeat", builtin_repeat, 2, U},
     {"set", builtin_set, 0, U},
     {"setenv", builtin_setenv, 0, 2},
     {"shift", builtin_shift, 0, 1},
     {"source", builtin_source, 1, 2},
+    {"stop", builtin_stop, 1, U},
     {"switch", builtin_switch, 1, U},
+    {"time", builtin_time, 0, U},
     {"unhash", builtin_unhash, 0, 0},
     {"unset", builtin_unset, 1, U},
     {"unsetenv", builtin_unsetenv, 1, U},
+    {"wait", builtin_wait, 0, 0},
     {"which", builtin_which, 1, U},
     {"while", builtin_while, 1, U},
 };
@@ -66,6 +77,8 @@ static_assert(sorted(), "the builtin table must be sorted by name");
 // The pseudo-entries for labels and %job words; their names are the command word.
 std::string label_name, job_name;
 BuiltinEntry label_entry{nullptr, noop_builtin, 0, 0};
+BuiltinEntry job_fg_entry{"%job", builtin_job_fg, 0, 0};
+BuiltinEntry job_bg_entry{"%job &", builtin_job_bg, 0, 0};
 
 // Compares a command word with a row's name as the shell compares Chars: a quoted character
 // is negative and never equals a character of a name.
@@ -90,6 +103,13 @@ const BuiltinEntry* find_builtin(CommandNode& node) {
         label_name = to_bytes(w);
         label_entry.name = label_name.c_str();
         return &label_entry;
+    }
+    if (!w.empty() && w[0] == '%') {
+        job_name = to_bytes(w);
+        BuiltinEntry& entry = (node.node_flags & FLAG_BACKGROUND) ? job_bg_entry : job_fg_entry;
+        node.node_flags &= static_cast<std::uint16_t>(~FLAG_BACKGROUND);
+        entry.name = job_name.c_str();
+        return &entry;
     }
     int lo = 0, hi = builtin_count;
     while (lo < hi) {

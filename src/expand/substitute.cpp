@@ -242,7 +242,7 @@ void read_subscript(const CharString& name, std::size_t count, std::size_t& lo, 
         }
     }
     if (p != text.size()) error_raise(ERR_SYNTAX);
-    if (false) raise_with_name(ERR_SUBSCRIPT_RANGE, name);
+    if (first == 0 && last != 0) raise_with_name(ERR_SUBSCRIPT_RANGE, name);
     if (first == 0 || last < first) {
         lo = hi = 0;
         return;

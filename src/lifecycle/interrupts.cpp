@@ -11,6 +11,7 @@
 #include "core/errors.h"
 #include "core/recovery_steps.h"
 #include "core/shell.h"
+#include "jobs/job_control.h"
 #include "lifecycle/signals.h"
 
 std::optional<CharString> interrupt_label;
@@ -19,6 +20,13 @@ void interrupt_action(bool want_newline) {
     sigset_t mask;
     sigprocmask(SIG_BLOCK, nullptr, &mask);
     if (shell.handle_interrupts) unblock_signal(SIGINT);
+    if (waiting_builtin) {
+        waiting_builtin = 0;
+        std::fputc('\n', output_stream);
+        run_jobs_listing(false);
+        errors.error_name = "wait";
+        error_raise(ERR_INTERRUPTED | ERRF_NAME);
+    }
     sigdelset(&mask, SIGCHLD);
     sigprocmask(SIG_SETMASK, &mask, nullptr);
     __fpurge(output_stream);

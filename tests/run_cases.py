@@ -16,11 +16,13 @@ The lines after `#### NAME` up to the first `## ` tag line are the script. Tags:
   set-up            ## args: WORDS  (options before the script)   ## argv: WORDS  (after it)
                     ## env: NAME=VALUE  or  ## env: -NAME          ## setup: /bin/sh line
                     ## stdin: TEXT  or  ## STDIN: ... ## END       ## mode: script|c|stdin|args
+                    ## modes: MODE...  (the same case run once in each of the modes)
 A stream not given must be empty; a missing status means 0. `{SCRIPT}`, `{WORK}` and `{HOME}`
 in args, argv, env values and expected texts stand for the case's paths.
 """
 
 import argparse
+import dataclasses
 import difflib
 import json
 import os
@@ -53,6 +55,7 @@ class Case:
     name: str
     script: str = ''
     mode: str = 'script'
+    modes: list = field(default_factory=list)  # run once in each of these modes
     args: list = field(default_factory=list)
     argv: list = field(default_factory=list)
     env: list = field(default_factory=list)  # (name, value); value None removes the name
@@ -93,11 +96,25 @@ def parse_file(path):
         try:
             if not name:
                 raise CaseError(start + 1, 'a case needs a name after ####')
-            cases.append(parse_case(path, start + 1, name, lines[start + 1:end]))
+            case = parse_case(path, start + 1, name, lines[start + 1:end])
+            cases.extend(expand_modes(case))
         except CaseError as e:
             e.name = name
             errors.append(e)
     return cases, errors
+
+
+def expand_modes(case):
+    """One case per mode of `## modes:`, named with the mode; the case itself otherwise."""
+    if not case.modes:
+        return [case]
+    out = []
+    for mode in case.modes:
+        if mode == 'stdin' and case.stdin is not None:
+            raise CaseError(case.line, 'stdin mode reads the script on stdin; ## stdin is not allowed')
+        copy = dataclasses.replace(case, name=f'{case.name} [{mode}]', mode=mode, modes=[])
+        out.append(copy)
+    return out
 
 
 def parse_case(path, line, name, body):
@@ -189,6 +206,13 @@ def parse_tag(case, tag, value, lineno, once):
         case.stdin = value + '\n'
     elif tag == 'setup':
         case.setup.append(value)
+    elif tag == 'modes':
+        once('mode', lineno)
+        modes = value.split()
+        bad = [m for m in modes if m not in MODES or m == 'args']
+        if not modes or bad:
+            raise CaseError(lineno, f'## modes: wants some of script, c, stdin, got {value!r}')
+        case.modes = modes
     elif tag == 'mode':
         once(tag, lineno)
         if value not in MODES:

@@ -239,6 +239,12 @@ void execute_command(CommandNode& node, int wants_terminal, PipeEnds* pipe_in,
     ChildScratch scratch;
     if (!forks) {
         run_command_here(node, builtin, pipe_in, pipe_out, false, scratch);
+        // A builtin ending a pipeline runs in the shell: the processes before it are the
+        // foreground job, waited for here like any other.
+        if (f & FLAG_PIPE_IN) {
+            release_sigchld();
+            if (jobs.job_in_progress) collect_free_entries();
+        }
         return;
     }
     bool full = !simple || (f & (FLAG_REPEAT | FLAG_BACKGROUND)) || builtin;

@@ -1,8 +1,18 @@
 // The directory stack: the current directory by the name the user reached it, and the stack of
 // other directories for pushd and popd.
+//
+// The entries form a ring through a sentinel without a name. A listing starts at current_dir and
+// follows down (passing over the sentinel) until it comes back, so the current directory is
+// always on top and the ring keeps its order when the current position moves.
 #pragma once
 
+#include <sys/types.h>
+
+#include <cstddef>
+#include <cstdio>
+
 #include "core/chars.h"
+#include "parse/syntax_tree.h"
 
 /// One remembered directory; jobs started in it hold a reference.
 struct DirEntry {
@@ -12,13 +22,67 @@ struct DirEntry {
     CharString name;           ///< the canonical absolute name
 };
 
+/// Bits of DirStack::print_flags, set by the option words of cd, pushd, popd and dirs.
+enum DirsFlags : unsigned {
+    DIRS_LONG = 0x1,     ///< -l: names in full, without ~
+    DIRS_VERBOSE = 0x2,  ///< -v: numbered, one entry per line
+    DIRS_WRAP = 0x4,     ///< -n: break lines before 80 columns
+};
+
+/// Whether canonical_dir shows a name reached through another path to the home directory under
+/// the value of home.
+enum HomeRewrite : int {
+    HOME_REWRITE = 0,
+    NO_HOME_REWRITE = 1,
+};
+
+/// The state of the directory stack.
+struct DirStack {
+    DirEntry head;               ///< the sentinel of the ring; has no name
+    unsigned print_flags = 0;    ///< DIRS_* bits of the running cd, pushd, popd or dirs
+    bool print_pending = false;  ///< setting a new current directory lists the stack
+    CharString home_value;       ///< the value of home the identity below was taken from
+    bool home_known = false;     ///< home_device and home_inode hold home_value's identity
+    dev_t home_device = 0;       ///< device of the home directory
+    ino_t home_inode = 0;        ///< inode of the home directory
+};
+
+/// The one directory stack.
+extern DirStack dir_stack;
 /// The entry of the current directory.
 extern DirEntry* current_dir;
 
 /// Builds the stack with the current directory at start-up; home is the start-up value of home
-/// (null when there is none).
+/// (null when there is none). Ends the shell when not even / can be entered.
 void dir_init(const CharString* home);
+/// The canonical form of path, whose components from the one at start on are processed (a
+/// relative path is joined to cwd and processed whole); start at the end processes nothing,
+/// so that only the home rewrite applies. A relative path with no absolute cwd comes back as is.
+CharString canonical_dir(CharString path, std::size_t start, HomeRewrite rewrite = HOME_REWRITE);
+/// The canonical name of a directory just entered by name (relative to the current entry).
+CharString dir_goto(const CharString& name);
+/// Applies the home rewrite to every name of the stack after home changed; updates cwd and PWD.
+void dir_rehome();
+/// Makes entry current: sets cwd and PWD, and lists the stack when a listing is pending and
+/// pushdsilent is not set.
+void dir_set_current(DirEntry* entry);
+/// Lists the stack on the output stream as print_flags say.
+void dir_print();
+/// The entry n steps below the current one for a word +n (n > 0); null for any other word.
+/// Raises "Directory stack not that deep" when the stack is shorter.
+DirEntry* dir_find(const CharString& word);
+/// Gives up an entry that has left the ring: kept, unlinked, while jobs hold it; else freed.
+void dir_free(DirEntry* entry);
 /// Drops a job's reference to an entry; frees an entry that has left the stack when none is left.
 void dir_release(DirEntry* entry);
-/// Writes a directory name with a leading home shown as ~.
+/// Writes a directory name in visible form with a leading home shown as ~.
 void tilde_form(const CharString& name, FILE* stream);
+
+/// cd and chdir [-lvn] [dir|+n]: replace the current directory.
+void builtin_cd(WordVector& words, CommandNode& node);
+/// pushd [-lvn] [dir|+n]: push a directory, exchange the top two, or rotate the stack.
+void builtin_pushd(WordVector& words, CommandNode& node);
+/// popd [-lvn] [+n]: drop the current directory, or the entry n below it.
+void builtin_popd(WordVector& words, CommandNode& node);
+/// dirs [-lvn]: list the stack.
+void builtin_dirs(WordVector& words, CommandNode& node);

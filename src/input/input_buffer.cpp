@@ -97,7 +97,9 @@ int input_fill() {
     }
     // Read at most to the end of the current block, as much as one read gives.
     std::int64_t room = INPUT_BLOCK_SIZE - input.buffer_end % INPUT_BLOCK_SIZE;
-    std::size_t have = input.memory.size();
+    // The text kept ends at buffer_end; an interrupt during an earlier read may have left the
+    // string longer than that.
+    std::size_t have = static_cast<std::size_t>(input.buffer_end - input.memory_start);
     input.memory.resize(have + static_cast<std::size_t>(room));
     ssize_t n = read_input(fds.shell_in, input.memory.data() + have, static_cast<std::size_t>(room));
     input.memory.resize(have + static_cast<std::size_t>(n > 0 ? n : 0));

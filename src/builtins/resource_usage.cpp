@@ -110,11 +110,10 @@ void print_seconds(long l) {
 void print_usage(const struct rusage& r0, const struct rusage& r1, struct timeval e,
                  struct timeval b) {
     // Both in centiseconds; each microsecond difference is truncated on its own.
-    long cpu = (r1.ru_utime.tv_sec - r0.ru_utime.tv_sec + r1.ru_stime.tv_sec -
-                r0.ru_stime.tv_sec) *
-                   100 +
-               (r1.ru_utime.tv_usec - r0.ru_utime.tv_usec) / 10000 +
-               (r1.ru_stime.tv_usec - r0.ru_stime.tv_usec) / 10000;
+    long cpu =
+        (r1.ru_utime.tv_sec - r0.ru_utime.tv_sec + r1.ru_stime.tv_sec - r0.ru_stime.tv_sec) * 100 +
+        (r1.ru_utime.tv_usec - r0.ru_utime.tv_usec) / 10000 +
+        (r1.ru_stime.tv_usec - r0.ru_stime.tv_usec) / 10000;
     long elapsed = (e.tv_sec - b.tv_sec) * 100 + (e.tv_usec - b.tv_usec) / 10000;
 
     const WordVector* time_var = var_lookup("time");
@@ -208,7 +207,8 @@ void builtin_nice(WordVector& words, CommandNode&) {
     int priority = 0;
     if (words.size() == 1) {
         priority = 4;
-    } else if (words.size() == 2 && !words[1].empty() && (words[1][0] == '+' || words[1][0] == '-')) {
+    } else if (words.size() == 2 && !words[1].empty() &&
+               (words[1][0] == '+' || words[1][0] == '-')) {
         priority = parse_number(words[1]);
     }
     setpriority(PRIO_PROCESS, 0, priority);  // a refusal is not reported

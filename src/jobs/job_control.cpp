@@ -27,7 +27,9 @@ namespace {
 constexpr int HIGHEST_SIGNAL_NAMED = 31;  // kill -l and signal names cover 1 to 31
 constexpr int HIGHEST_SIGNAL_NUMBER = 32;
 
-bool is_leader(const ProcessEntry& e) { return e.pid != 0 && e.pid == e.leader_pid; }
+bool is_leader(const ProcessEntry& e) {
+    return e.pid != 0 && e.pid == e.leader_pid;
+}
 
 bool view_is(CharView v, const char* text) {
     std::size_t n = std::strlen(text);
@@ -70,14 +72,14 @@ ProcessEntry* leader_numbered(long n) {
 // Sets the signal mask back on every way out: to the mask found at the start, or to the one
 // chosen by the code before it returns normally.
 class MaskRestore {
-public:
+  public:
     explicit MaskRestore(const sigset_t& mask) : mask_(mask) {}
     ~MaskRestore() { sigprocmask(SIG_SETMASK, &mask_, nullptr); }
     MaskRestore(const MaskRestore&) = delete;
     MaskRestore& operator=(const MaskRestore&) = delete;
     void set(const sigset_t& mask) { mask_ = mask; }
 
-private:
+  private:
     sigset_t mask_;
 };
 
@@ -238,7 +240,8 @@ void signal_jobs(const WordVector& arguments, int sig) {
         long number = a[0] == '-' ? -leading_number(CharView(a).substr(1)) : leading_number(a);
         pid_t pid = static_cast<pid_t>(number);
         if (kill(pid, sig) < 0) {
-            std::fprintf(diagnostic_stream, "%d: %s\n", static_cast<int>(pid), std::strerror(errno));
+            std::fprintf(diagnostic_stream, "%d: %s\n", static_cast<int>(pid),
+                         std::strerror(errno));
             ++failures;
         } else if (sig == SIGTERM || sig == SIGHUP) {
             kill(pid, SIGCONT);

@@ -24,7 +24,7 @@ bool dir_differs_from_shell(const ProcessEntry* leader) {
 
 // The output of one report, remembering whether anything stands on the current line.
 class ReportLine {
-public:
+  public:
     bool at_line_start() const { return at_line_start_; }
     void text(const char* s) {
         if (*s) {
@@ -47,13 +47,13 @@ public:
     // After a line that ends with something else than a newline we wrote (a usage report).
     void mark_line_start() { at_line_start_ = true; }
 
-private:
+  private:
     bool at_line_start_ = true;
 };
 
 // The command text under construction: at most COMMAND_TEXT_MAX characters, then " ...".
 class CommandText {
-public:
+  public:
     CommandText() { text_.reserve(COMMAND_TEXT_MAX + 4); }
 
     void add(CharView piece) {
@@ -79,7 +79,7 @@ public:
     void add_tree(const CommandNode* node);
     CharString take() { return std::move(text_); }
 
-private:
+  private:
     CharString text_;
     std::size_t length_ = 0;
 };
@@ -125,7 +125,7 @@ void CommandText::add_tree(const CommandNode* node) {
 
 // Blocks SIGCHLD for the life of the guard.
 class ChildSignalHold {
-public:
+  public:
     ChildSignalHold() {
         sigset_t s;
         sigemptyset(&s);
@@ -136,7 +136,7 @@ public:
     ChildSignalHold(const ChildSignalHold&) = delete;
     ChildSignalHold& operator=(const ChildSignalHold&) = delete;
 
-private:
+  private:
     sigset_t old_;
 };
 

@@ -5,6 +5,7 @@
 #include "core/descriptors.h"
 #include "core/errors.h"
 #include "core/recovery_steps.h"
+#include "dirs/directory_stack.h"
 #include "exec/command_hash.h"
 #include "expand/glob.h"
 #include "input/lexer.h"
@@ -258,10 +259,14 @@ void var_after_set(CharView name) {
     } else if (var_name_is(name, "term")) {
         env_set("TERM", var_value("term"));
     } else if (var_name_is(name, "home")) {
-        // Once the directory stack exists, the value is first made canonical (canonical_dir),
-        // home is set again to that form, and the stack is told of the new home for its "~"
-        // abbreviation; HOME then receives the canonical form.
-        env_set("HOME", var_value("home"));
+        // home holds the canonical form of its first word. The rewrite of names under home is
+        // left out here: it would put the value given back in place of its own canonical form.
+        // An empty home stays empty (it means "No home directory" to cd).
+        CharString home = var_value("home");
+        if (!home.empty()) home = canonical_dir(std::move(home), 0, NO_HOME_REWRITE);
+        var_store(name, WordVector{home}, shell_variables);
+        env_set("HOME", home);
+        dir_rehome();
     } else if (var_name_is(name, "filec")) {
         filec_enabled = true;
     }

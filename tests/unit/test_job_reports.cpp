@@ -12,6 +12,7 @@
 #include "core/descriptors.h"
 #include "core/errors.h"
 #include "dirs/directory_stack.h"
+#include "jobs/job_control.h"
 #include "jobs/job_reports.h"
 #include "jobs/process_table.h"
 #include "vars/variables.h"
@@ -30,12 +31,14 @@ std::string pad(const std::string& s, std::size_t width) {
     return s + std::string(width > s.size() ? width - s.size() : 0, ' ');
 }
 
-std::string blanks(std::size_t n) { return std::string(n, ' '); }
+std::string blanks(std::size_t n) {
+    return std::string(n, ' ');
+}
 
 // Reports go to the output stream, "BUG" lines to the diagnostic stream: both are captured.
 // The job table and the directory globals start empty and are put back afterwards.
 class JobReportsTest : public testing::Test {
-protected:
+  protected:
     void SetUp() override {
         saved_out_ = output_stream;
         saved_diag_ = diagnostic_stream;
@@ -96,7 +99,7 @@ protected:
         return leader;
     }
 
-private:
+  private:
     FILE* saved_out_ = nullptr;
     FILE* saved_diag_ = nullptr;
     DirEntry* saved_dir_ = nullptr;
@@ -143,7 +146,7 @@ TEST_F(JobReportsTest, DifferingStatesStartIndentedLines) {
                                      {12, PROC_EXITED, 0, "c"}});
     jobs.current_job = job;
     std::uint16_t flags = report_job(job, LISTING);
-    EXPECT_EQ(output(), "[1]  + " + pad("Done", 23) + "a |\n" +     //
+    EXPECT_EQ(output(), "[1]  + " + pad("Done", 23) + "a |\n" +        //
                             blanks(7) + pad("Exit 1", 23) + "b |\n" +  //
                             blanks(7) + pad("Done", 23) + "c\n");
     EXPECT_EQ(flags & PROC_STATE_MASK, PROC_EXITED | PROC_EXITED_NONZERO);
@@ -185,8 +188,8 @@ TEST_F(JobReportsTest, AbnormalOnlyShowsStopsAndSignalDeaths) {
 }
 
 TEST_F(JobReportsTest, WriterKilledByBrokenPipeIsNotReported) {
-    ProcessEntry* job = make_job(1, {{10, PROC_SIGNALED | PROC_PIPED_OUT, SIGPIPE, "yes"},
-                                     {11, PROC_EXITED, 0, "head"}});
+    ProcessEntry* job = make_job(
+        1, {{10, PROC_SIGNALED | PROC_PIPED_OUT, SIGPIPE, "yes"}, {11, PROC_EXITED, 0, "head"}});
     report_job(job, AFTER_WAIT);
     EXPECT_EQ(output(), "");
     // The full listing names the signal all the same.
@@ -196,8 +199,8 @@ TEST_F(JobReportsTest, WriterKilledByBrokenPipeIsNotReported) {
 }
 
 TEST_F(JobReportsTest, ForegroundAndBackgroundRestartLines) {
-    ProcessEntry* job = make_job(2, {{10, PROC_RUNNING | PROC_PIPED_OUT, 0, "ls"},
-                                     {11, PROC_RUNNING, 0, "more"}});
+    ProcessEntry* job =
+        make_job(2, {{10, PROC_RUNNING | PROC_PIPED_OUT, 0, "ls"}, {11, PROC_RUNNING, 0, "more"}});
     report_job(job, SHOW_COMMAND | SHOW_JOB_DIR);
     EXPECT_EQ(output(), "ls | more\n");
     report_job(job, SHOW_NUMBER | SHOW_COMMAND | SHOW_AMPERSAND);
@@ -251,8 +254,8 @@ TEST_F(JobReportsTest, TimedProcessOfPipelineGetsTabIndentedUsage) {
                                      {11, PROC_EXITED, 0, "b"}});
     report_job(job, LISTING);
     EXPECT_EQ(output(), "[1]    " + pad("Done", 23) + "a |\n\t" +
-                            "0.0u 0.0s 0:00.00 0.0% 0+0k 0+0io 0pf+0w\n" + blanks(7) +
-                            blanks(23) + "b\n");
+                            "0.0u 0.0s 0:00.00 0.0% 0+0k 0+0io 0pf+0w\n" + blanks(7) + blanks(23) +
+                            "b\n");
 }
 
 TEST_F(JobReportsTest, AnnouncesBackgroundJobWithEveryProcessId) {
@@ -289,6 +292,94 @@ TEST_F(JobReportsTest, PendingNotesReportAndForgetEndedJobs) {
     EXPECT_EQ(jobs.max_job_number, 3);
 }
 
+// ---- Job specifiers and kill's signal argument ----
+
+TEST_F(JobReportsTest, JobSpecifiersFindTheirLeader) {
+    ProcessEntry* vi = make_job(1, {{10, PROC_STOPPED, SIGTSTP, "vi a"}});
+    ProcessEntry* vim = make_job(2, {{20, PROC_RUNNING, 0, "vim b"}});
+    jobs.current_job = vim;
+    jobs.previous_job = vi;
+    errors = ErrorState{};
+    errors.error_name = "fg";
+    struct Row {
+        const char* word;  // null: no argument
+        ProcessEntry* found;
+        const char* message;
+    } rows[] = {
+        {nullptr, vim, ""},
+        {"%", vim, ""},
+        {"%%", vim, ""},
+        {"%+", vim, ""},
+        {"2", vim, ""},  // only the characters after the first are read
+        {"%-", vi, ""},
+        {"%#", vi, ""},
+        {"%1", vi, ""},
+        {"%2", vim, ""},
+        {"%vim", vim, ""},
+        {"%?b", vim, ""},
+        {"%? a", vi, ""},
+        {"%vi", nullptr, "fg: Ambiguous.\n"},
+        {"%?", nullptr, "fg: Ambiguous.\n"},
+        {"%?x", nullptr, "fg: No job matches pattern.\n"},
+        {"%emacs", nullptr, "fg: No such job.\n"},
+        {"%3", nullptr, "fg: No such job.\n"},
+    };
+    for (const Row& row : rows) {
+        CharString word = row.word ? chars(row.word) : CharString();
+        ProcessEntry* found = nullptr;
+        try {
+            found = find_job(row.word ? &word : nullptr);
+        } catch (const ShellError&) {
+        }
+        EXPECT_EQ(found, row.found) << (row.word ? row.word : "(none)");
+        EXPECT_EQ(diagnostics(), row.message) << (row.word ? row.word : "(none)");
+    }
+
+    jobs.previous_job = nullptr;
+    CharString minus = chars("%-");
+    EXPECT_THROW(find_job(&minus), ShellError);
+    EXPECT_EQ(diagnostics(), "fg: No previous job.\n");
+    jobs = JobTable{};
+    EXPECT_THROW(find_job(nullptr), ShellError);
+    EXPECT_EQ(diagnostics(), "fg: No current job.\n");
+    errors = ErrorState{};
+}
+
+TEST_F(JobReportsTest, KillListsAndChecksSignals) {
+    CommandNode node;
+    WordVector list{chars("kill"), chars("-l"), chars("ignored")};
+    builtin_kill(list, node);
+    std::string first, second;
+    for (int sig = 1; sig <= 16; ++sig) first += std::string(sigabbrev_np(sig)) + " ";
+    for (int sig = 17; sig <= 31; ++sig) second += std::string(sigabbrev_np(sig)) + " ";
+    EXPECT_EQ(output(), first + "\n" + second + "\n");
+
+    struct Row {
+        const char* signal;
+        const char* message;
+    } rows[] = {
+        {"-33", "kill: Bad signal number.\n"},
+        {"-999999999999", "kill: Bad signal number.\n"},
+        {"-sigfoo", "sigfoo: Unknown signal; kill -l lists signals.\n"},
+        {"-SIG", "SIG: Unknown signal; kill -l lists signals.\n"},
+        {"-", ": Unknown signal; kill -l lists signals.\n"},
+    };
+    for (const Row& row : rows) {
+        errors = ErrorState{};
+        errors.error_name = "kill";
+        WordVector words{chars("kill"), chars(row.signal), chars("%1")};
+        EXPECT_THROW(builtin_kill(words, node), ShellError) << row.signal;
+        EXPECT_EQ(diagnostics(), row.message) << row.signal;
+    }
+    // Accepted names and numbers with nothing to signal: nothing happens, no error.
+    for (const char* ok : {"-HUP", "-hup", "-sighup", "-SIGHUP", "-1", "-32", "-0"}) {
+        WordVector words{chars("kill"), chars(ok)};
+        EXPECT_NO_THROW(builtin_kill(words, node)) << ok;
+    }
+    EXPECT_EQ(diagnostics(), "");
+    errors = ErrorState{};
+}
+
 // ---- format_command_tree ----
 
 std::unique_ptr<CommandNode> simple(std::initializer_list<const char*> words,
@@ -309,7 +400,9 @@ std::unique_ptr<CommandNode> binary(std::uint16_t type, std::unique_ptr<CommandN
     return node;
 }
 
-std::string text_of(const CommandNode* node) { return to_bytes(format_command_tree(node)); }
+std::string text_of(const CommandNode* node) {
+    return to_bytes(format_command_tree(node));
+}
 
 TEST(FormatCommandTree, OperatorsAndSubshells) {
     auto pipe =

@@ -13,7 +13,7 @@ namespace {
 // The formatters and the report write on the output stream, captured here; the variable time,
 // which chooses the report format, starts unset.
 class UsageTest : public testing::Test {
-protected:
+  protected:
     void SetUp() override {
         saved_out_ = output_stream;
         output_stream = std::tmpfile();
@@ -39,7 +39,7 @@ protected:
         var_store(chars("time"), WordVector{chars("0"), chars(format)}, shell_variables);
     }
 
-private:
+  private:
     FILE* saved_out_ = nullptr;
 };
 
@@ -63,7 +63,7 @@ TEST_F(UsageTest, SecondsFormatter) {
         long seconds;
         const char* expected;
     } rows[] = {
-        {0, "0:00"},    {59, "0:59"},       {90, "1:30"},       {600, "10:00"},
+        {0, "0:00"},     {59, "0:59"},      {90, "1:30"},      {600, "10:00"},
         {3599, "59:59"}, {3700, "1:01:40"}, {7200, "2:00:00"}, {90061, "25:01:01"},
     };
     for (const Row& row : rows) {

@@ -30,6 +30,7 @@ test-asan: asan
 check: test test-asan
 
 bench: all
+	@command -v dash >/dev/null 2>&1 || { apt-get update -qq && apt-get install -y -qq dash; }
 	@bench/run
 
 install: all

@@ -31,7 +31,9 @@ constexpr int MAX_LINK_EXPANSIONS = 128;
 // A wrapped listing breaks before an entry that would reach this column.
 constexpr int WRAP_COLUMN = 79;
 
-bool is_set(std::string_view name) { return var_lookup(name) != nullptr; }
+bool is_set(std::string_view name) {
+    return var_lookup(name) != nullptr;
+}
 
 bool is_text(CharView s, std::string_view text) {
     if (s.size() != text.size()) return false;
@@ -156,10 +158,17 @@ std::size_t read_option_words(const WordVector& words, const char* usage_suffix)
     for (; i < words.size() && !words[i].empty() && words[i][0] == '-'; ++i) {
         for (std::size_t k = 1; k < words[i].size(); ++k) {
             switch (words[i][k]) {
-                case 'l': dir_stack.print_flags |= DIRS_LONG; break;
-                case 'v': dir_stack.print_flags |= DIRS_VERBOSE; break;
-                case 'n': dir_stack.print_flags |= DIRS_WRAP; break;
-                default: error_raise(ERR_DIRS_USAGE, to_visible(words[0]), usage_suffix);
+                case 'l':
+                    dir_stack.print_flags |= DIRS_LONG;
+                    break;
+                case 'v':
+                    dir_stack.print_flags |= DIRS_VERBOSE;
+                    break;
+                case 'n':
+                    dir_stack.print_flags |= DIRS_WRAP;
+                    break;
+                default:
+                    error_raise(ERR_DIRS_USAGE, to_visible(words[0]), usage_suffix);
             }
         }
     }
@@ -196,7 +205,9 @@ CharString logical_name(const CharString& name) {
     return logical;
 }
 
-bool enter_name(const CharString& name) { return chdir(to_byte_string(name)) == 0; }
+bool enter_name(const CharString& name) {
+    return chdir(to_byte_string(name)) == 0;
+}
 
 // Enters the directory a cd or pushd argument names and returns its canonical name: the name
 // itself (logically with ignore_symlinks), then along cdpath, then the value of a shell
@@ -237,7 +248,9 @@ CharString dir_follow(const CharString& word) {
 }
 
 // The only entry of the ring is its own neighbour.
-bool is_alone(DirEntry* e) { return below(e) == e; }
+bool is_alone(DirEntry* e) {
+    return below(e) == e;
+}
 
 }  // namespace
 

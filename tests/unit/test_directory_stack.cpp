@@ -108,10 +108,8 @@ TEST_F(CanonicalDirTest, ComponentsAndLinks) {
 
 TEST_F(CanonicalDirTest, RelativePathJoinsCwd) {
     const Row rows[] = {
-        {"sub", PLAIN, "@/real/sub"},
-        {"./sub/../sub/", PLAIN, "@/real/sub"},
-        {".", PLAIN, "@/real"},
-        {"", PLAIN, "@/real"},
+        {"sub", PLAIN, "@/real/sub"},   {"./sub/../sub/", PLAIN, "@/real/sub"},
+        {".", PLAIN, "@/real"},         {"", PLAIN, "@/real"},
         {"../rel/..", PLAIN, "@/real"},
     };
     for (const Row& row : rows) {
@@ -143,7 +141,7 @@ TEST_F(CanonicalDirTest, HomeRewrite) {
         {"@/home", "@/home/x", "@/home/x"},
         {"@/homelink", "@/real", "@/real"},
         {"@/homelink", "@/home/missing", "@/home/missing"},  // the walk stops at a missing name
-        {"homelink", "@/home/x", "@/home/x"},  // a relative home is never a prefix
+        {"homelink", "@/home/x", "@/home/x"},                // a relative home is never a prefix
         {"", "@/home/x", "@/home/x"},
     };
     for (const HomeRow& row : rows) {

@@ -1,0 +1,2 @@
+/* The floor of start-up: a static program that does nothing. */
+int main(void) { return 0; }

@@ -1,0 +1,3 @@
+cd files
+set -- *
+echo $#

@@ -1,3 +1,4 @@
+#include "core/signal_mask.h"
 #include "builtins/control_flow.h"
 
 #include <unistd.h>
@@ -415,7 +416,7 @@ void builtin_goto(WordVector& words, CommandNode&) {
 void builtin_repeat(WordVector& words, CommandNode& node) {
     std::int32_t n = parse_number(words[1]);
     sigset_t m;
-    sigprocmask(SIG_BLOCK, nullptr, &m);
+    mask_change(SIG_BLOCK, nullptr, &m);
     if (shell.handle_interrupts) {
         block_signal(SIGINT);
         sigdelset(&m, SIGINT);
@@ -423,13 +424,13 @@ void builtin_repeat(WordVector& words, CommandNode& node) {
     vec_drop_first(words, 2);
     for (; n > 0; --n) {
         if (shell.handle_interrupts) {
-            sigprocmask(SIG_SETMASK, &m, nullptr);
+            mask_change(SIG_SETMASK, &m, nullptr);
             act_on_signals();
         }
         run_again(node);
     }
     close_std_fds();
-    sigprocmask(SIG_SETMASK, &m, nullptr);
+    mask_change(SIG_SETMASK, &m, nullptr);
 }
 
 void builtin_exit(WordVector& words, CommandNode&) {

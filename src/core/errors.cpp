@@ -1,3 +1,4 @@
+#include "core/signal_mask.h"
 #include "core/errors.h"
 
 #include <cstdarg>
@@ -216,6 +217,6 @@ void error_undefined_variable(const CharString& name) {
     error_raise(ERR_UNDEFINED_VARIABLE | ERRF_NAME);
 }
 
-RecoveryPoint::RecoveryPoint() noexcept { sigprocmask(SIG_BLOCK, nullptr, &mask_); }
+RecoveryPoint::RecoveryPoint() noexcept { mask_change(SIG_BLOCK, nullptr, &mask_); }
 
-void RecoveryPoint::restore_mask() const noexcept { sigprocmask(SIG_SETMASK, &mask_, nullptr); }
+void RecoveryPoint::restore_mask() const noexcept { mask_change(SIG_SETMASK, &mask_, nullptr); }

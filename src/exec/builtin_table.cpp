@@ -8,6 +8,7 @@
 #include "builtins/control_flow.h"
 #include "builtins/other_builtins.h"
 #include "builtins/resource_usage.h"
+#include "dirs/directory_stack.h"
 #include "jobs/job_control.h"
 #include "lifecycle/command_loop.h"
 #include "vars/var_commands.h"
@@ -25,8 +26,11 @@ constexpr BuiltinEntry kTable[] = {
     {"break", builtin_break, 0, 0},
     {"breaksw", builtin_breaksw, 0, 0},
     {"case", noop_builtin, 0, 1},
+    {"cd", builtin_cd, 0, U},
+    {"chdir", builtin_cd, 0, U},
     {"continue", builtin_continue, 0, 0},
     {"default", noop_builtin, 0, 0},
+    {"dirs", builtin_dirs, 0, U},
     {"echo", builtin_echo, 0, U},
     {"else", builtin_else, 0, U},
     {"end", builtin_end, 0, 0},
@@ -46,6 +50,8 @@ constexpr BuiltinEntry kTable[] = {
     {"linedit", builtin_echo, 0, U},
     {"nice", builtin_nice, 0, U},
     {"notify", builtin_notify, 0, U},
+    {"popd", builtin_popd, 0, U},
+    {"pushd", builtin_pushd, 0, U},
     {"rehash", builtin_rehash, 0, 0},
     {"repeat", builtin_repeat, 2, U},
     {"set", builtin_set, 0, U},

@@ -1,3 +1,4 @@
+#include "core/signal_mask.h"
 #include "exec/command_search.h"
 
 #include <fcntl.h>
@@ -151,7 +152,7 @@ void run_program(CommandNode& node, ChildScratch& scratch) {
     fds.saved_stdin = 0;
     sigset_t none;
     sigemptyset(&none);
-    sigprocmask(SIG_SETMASK, &none, nullptr);
+    mask_change(SIG_SETMASK, &none, nullptr);
 
     const WordVector& dirs = search_list(has_slash);
     const CharString& name = node.words[0];

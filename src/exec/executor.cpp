@@ -1,3 +1,4 @@
+#include "core/signal_mask.h"
 #include "exec/executor.h"
 
 #include <sys/resource.h>
@@ -34,13 +35,13 @@ void hold_sigchld() {
     sigset_t s;
     sigemptyset(&s);
     sigaddset(&s, SIGCHLD);
-    sigprocmask(SIG_BLOCK, &s, &executor.saved_signal_mask);
+    mask_change(SIG_BLOCK, &s, &executor.saved_signal_mask);
     executor.sigchld_held = true;
 }
 
 void release_sigchld() {
     if (!executor.sigchld_held) return;
-    sigprocmask(SIG_SETMASK, &executor.saved_signal_mask, nullptr);
+    mask_change(SIG_SETMASK, &executor.saved_signal_mask, nullptr);
     executor.sigchld_held = false;
 }
 
@@ -88,10 +89,25 @@ void take_prefix_words(CommandNode& node) {
 
 void child_interrupt(int sig) { _exit(sig); }
 
+// A builtin run in the shell without redirections or pipes would only get copies of the
+// shell's own descriptors on 0, 1 and 2, and its output reaches the same files through the
+// shell's streams; the set-up is skipped then, except for the builtins that hand 0, 1 and 2
+// on: exec and eval take them as the shell's descriptors, if and repeat run a command again
+// on them.
+bool needs_descriptors(const CommandNode& node, const BuiltinEntry* builtin, bool forked) {
+    if (forked || !builtin) return true;
+    if (node.input_word || node.output_word ||
+        (node.node_flags & (FLAG_PIPE_IN | FLAG_PIPE_OUT | FLAG_HERE_DOC))) {
+        return true;
+    }
+    return is_builtin(builtin, "exec") || is_builtin(builtin, "eval") ||
+           is_builtin(builtin, "if") || is_builtin(builtin, "repeat");
+}
+
 // What runs in a child, or in the shell itself when the command does not fork.
 void run_command_here(CommandNode& node, const BuiltinEntry* builtin, PipeEnds* pipe_in,
                       PipeEnds* pipe_out, bool forked, ChildScratch& scratch) {
-    setup_redirections(node, pipe_in, pipe_out);
+    if (needs_descriptors(node, builtin, forked)) setup_redirections(node, pipe_in, pipe_out);
     if (node.node_flags & FLAG_PIPE_OUT) {
         close(pipe_out->fd[0]);
         close(pipe_out->fd[1]);
@@ -129,7 +145,7 @@ pid_t shared_memory_fork(CommandNode& node, int wants_terminal, PipeEnds* pipe_i
     sigemptyset(&hold);
     sigaddset(&hold, SIGCHLD);
     sigaddset(&hold, SIGINT);
-    sigprocmask(SIG_BLOCK, &hold, &before);
+    mask_change(SIG_BLOCK, &hold, &before);
     struct Saved {
         int fork_depth;
         bool handle_interrupts;
@@ -152,7 +168,7 @@ pid_t shared_memory_fork(CommandNode& node, int wants_terminal, PipeEnds* pipe_i
         try {
             shell.in_shared_child = true;
             if (executor.sigchld_held) {
-                sigprocmask(SIG_SETMASK, &executor.saved_signal_mask, nullptr);
+                mask_change(SIG_SETMASK, &executor.saved_signal_mask, nullptr);
                 executor.sigchld_held = false;
             }
             if (group == 0) group = getpid();
@@ -196,11 +212,11 @@ pid_t shared_memory_fork(CommandNode& node, int wants_terminal, PipeEnds* pipe_i
     executor = saved.exec;
     scratch = ChildScratch{};
     if (pid < 0) {
-        sigprocmask(SIG_SETMASK, &before, nullptr);
+        mask_change(SIG_SETMASK, &before, nullptr);
         error_raise(ERR_NO_MORE_PROCESSES);
     }
     add_process(pid, &node);
-    sigprocmask(SIG_SETMASK, &before, nullptr);
+    mask_change(SIG_SETMASK, &before, nullptr);
     return pid;
 }
 

@@ -1,3 +1,4 @@
+#include "core/signal_mask.h"
 #include "jobs/job_control.h"
 
 #include <strings.h>
@@ -74,7 +75,7 @@ ProcessEntry* leader_numbered(long n) {
 class MaskRestore {
   public:
     explicit MaskRestore(const sigset_t& mask) : mask_(mask) {}
-    ~MaskRestore() { sigprocmask(SIG_SETMASK, &mask_, nullptr); }
+    ~MaskRestore() { mask_change(SIG_SETMASK, &mask_, nullptr); }
     MaskRestore(const MaskRestore&) = delete;
     MaskRestore& operator=(const MaskRestore&) = delete;
     void set(const sigset_t& mask) { mask_ = mask; }
@@ -87,7 +88,7 @@ sigset_t block(std::initializer_list<int> signals) {
     sigset_t s, old;
     sigemptyset(&s);
     for (int sig : signals) sigaddset(&s, sig);
-    sigprocmask(SIG_BLOCK, &s, &old);
+    mask_change(SIG_BLOCK, &s, &old);
     return old;
 }
 
@@ -365,7 +366,7 @@ void builtin_wait(WordVector&, CommandNode&) {
         sigset_t mask;
         ~Done() {
             waiting_builtin = 0;
-            sigprocmask(SIG_SETMASK, &mask, nullptr);
+            mask_change(SIG_SETMASK, &mask, nullptr);
         }
     } done{block({SIGCHLD, SIGINT})};
     sigset_t open = done.mask;
@@ -377,7 +378,7 @@ void builtin_wait(WordVector&, CommandNode&) {
     for (;;) {
         if (signal_records.child || signal_records.hangup ||
             (signal_records.interrupt && !sigismember(&open, SIGINT))) {
-            sigprocmask(SIG_SETMASK, &open, nullptr);
+            mask_change(SIG_SETMASK, &open, nullptr);
             act_on_signals();
             block({SIGCHLD, SIGINT});
         }

@@ -1,3 +1,4 @@
+#include "core/signal_mask.h"
 #include "jobs/job_reports.h"
 
 #include <stdio_ext.h>
@@ -130,9 +131,9 @@ class ChildSignalHold {
         sigset_t s;
         sigemptyset(&s);
         sigaddset(&s, SIGCHLD);
-        sigprocmask(SIG_BLOCK, &s, &old_);
+        mask_change(SIG_BLOCK, &s, &old_);
     }
-    ~ChildSignalHold() { sigprocmask(SIG_SETMASK, &old_, nullptr); }
+    ~ChildSignalHold() { mask_change(SIG_SETMASK, &old_, nullptr); }
     ChildSignalHold(const ChildSignalHold&) = delete;
     ChildSignalHold& operator=(const ChildSignalHold&) = delete;
 

@@ -1,3 +1,4 @@
+#include "core/signal_mask.h"
 #include "jobs/process_table.h"
 
 #include <sys/wait.h>
@@ -66,9 +67,9 @@ public:
         sigset_t s;
         sigemptyset(&s);
         sigaddset(&s, sig);
-        sigprocmask(SIG_BLOCK, &s, &old_);
+        mask_change(SIG_BLOCK, &s, &old_);
     }
-    ~SignalHold() { sigprocmask(SIG_SETMASK, &old_, nullptr); }
+    ~SignalHold() { mask_change(SIG_SETMASK, &old_, nullptr); }
     SignalHold(const SignalHold&) = delete;
     SignalHold& operator=(const SignalHold&) = delete;
     const sigset_t& old_mask() const { return old_; }
@@ -106,7 +107,7 @@ void join_job_group(int wants_terminal, pid_t group) {
         sigaddset(&s, SIGTSTP);
         sigaddset(&s, SIGTTIN);
         sigaddset(&s, SIGTTOU);
-        sigprocmask(SIG_BLOCK, &s, &old);
+        mask_change(SIG_BLOCK, &s, &old);
     }
     if (wants_terminal >= 0 && setpgid(0, group) != 0) {
         std::fputs("orv: setpgid error.\n", diagnostic_stream);
@@ -116,7 +117,7 @@ void join_job_group(int wants_terminal, pid_t group) {
     }
     if (wants_terminal > 0) {
         tcsetpgrp(TTY_FD, group);
-        sigprocmask(SIG_SETMASK, &old, nullptr);
+        mask_change(SIG_SETMASK, &old, nullptr);
     }
     if (shell.terminal_pgrp > 0) shell.terminal_pgrp = 0;
 }
@@ -129,13 +130,13 @@ pid_t fork_child(CommandNode* node, int wants_terminal) {
     sigset_t hold, old;
     sigemptyset(&hold);
     sigaddset(&hold, SIGCHLD);
-    sigprocmask(SIG_BLOCK, &hold, &old);
+    mask_change(SIG_BLOCK, &hold, &old);
     std::fflush(output_stream);
     std::fflush(diagnostic_stream);
     pid_t pid;
     while ((pid = fork()) < 0) {
         if (shell.handle_interrupts) {
-            sigprocmask(SIG_SETMASK, &old, nullptr);
+            mask_change(SIG_SETMASK, &old, nullptr);
             error_raise(ERR_NO_MORE_PROCESSES);
         }
         sleep(FORK_RETRY_SECONDS);
@@ -175,7 +176,7 @@ pid_t fork_child(CommandNode* node, int wants_terminal) {
         setpgid(pid, jobs.job_in_progress ? jobs.job_in_progress->leader_pid : pid);
     }
     add_process(pid, node);
-    sigprocmask(SIG_SETMASK, &old, nullptr);
+    mask_change(SIG_SETMASK, &old, nullptr);
     return pid;
 }
 

@@ -1,3 +1,4 @@
+#include "core/signal_mask.h"
 #include "lifecycle/command_loop.h"
 
 #include <fcntl.h>
@@ -125,7 +126,7 @@ void source_file(int fd, bool check_status, bool load_history) {
     loop_state.source_in_progress = true;
     {
         sigset_t before;
-        sigprocmask(SIG_BLOCK, nullptr, &before);
+        mask_change(SIG_BLOCK, nullptr, &before);
         hold_interrupts();
         input = InputState{};
         fds.shell_in = fd;
@@ -134,7 +135,7 @@ void source_file(int fd, bool check_status, bool load_history) {
         loop_stack.reset();
         loop_state.history_loading = load_history;
         if (load_history) lexer.history_char = 0;
-        sigprocmask(SIG_SETMASK, &before, nullptr);
+        mask_change(SIG_SETMASK, &before, nullptr);
     }
     input_check_seekable();
     bool abandoned = run_recovering([] { run_command_loop(false); });

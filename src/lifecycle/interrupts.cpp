@@ -1,3 +1,4 @@
+#include "core/signal_mask.h"
 #include "lifecycle/interrupts.h"
 
 #include <pwd.h>
@@ -18,7 +19,7 @@ std::optional<CharString> interrupt_label;
 
 void interrupt_action(bool want_newline) {
     sigset_t mask;
-    sigprocmask(SIG_BLOCK, nullptr, &mask);
+    mask_change(SIG_BLOCK, nullptr, &mask);
     if (shell.handle_interrupts) unblock_signal(SIGINT);
     if (waiting_builtin) {
         waiting_builtin = 0;
@@ -28,7 +29,7 @@ void interrupt_action(bool want_newline) {
         error_raise(ERR_INTERRUPTED | ERRF_NAME);
     }
     sigdelset(&mask, SIGCHLD);
-    sigprocmask(SIG_SETMASK, &mask, nullptr);
+    mask_change(SIG_SETMASK, &mask, nullptr);
     __fpurge(output_stream);
     endpwent();
     if (interrupt_label && !(interrupt_label->size() == 1 && (*interrupt_label)[0] == '-')) {

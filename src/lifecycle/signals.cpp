@@ -1,3 +1,4 @@
+#include "core/signal_mask.h"
 #include "lifecycle/signals.h"
 
 #include <poll.h>
@@ -12,6 +13,10 @@
 SignalRecords signal_records;
 
 namespace {
+
+// Blocking SIGINT matters only while the shell's own routine catches it: a default or ignored
+// disposition acts the same whether the signal waits or not, and the system calls are saved.
+bool interrupt_routine = false;
 
 void record_interrupt(int) {
     if (getpid() == signal_records.owner) signal_records.interrupt = 1;
@@ -35,7 +40,7 @@ void install(int sig, void (*handler)(int), int flags) {
 
 bool interrupt_is_blocked() {
     sigset_t now;
-    sigprocmask(SIG_BLOCK, nullptr, &now);
+    mask_change(SIG_BLOCK, nullptr, &now);
     return sigismember(&now, SIGINT);
 }
 
@@ -43,7 +48,10 @@ bool interrupt_is_blocked() {
 
 void signals_init() { signal_records.owner = getpid(); }
 
-void install_interrupt_handler() { install(SIGINT, record_interrupt, 0); }
+void install_interrupt_handler() {
+    install(SIGINT, record_interrupt, 0);
+    interrupt_routine = true;
+}
 void install_child_handler() { install(SIGCHLD, record_child, SA_RESTART); }
 void install_hangup_handlers() {
     install(SIGHUP, record_hangup, SA_RESTART);
@@ -55,25 +63,27 @@ void block_signal(int sig) {
     sigset_t s;
     sigemptyset(&s);
     sigaddset(&s, sig);
-    sigprocmask(SIG_BLOCK, &s, nullptr);
+    mask_change(SIG_BLOCK, &s, nullptr);
 }
 
 void unblock_signal(int sig) {
     sigset_t s;
     sigemptyset(&s);
     sigaddset(&s, sig);
-    sigprocmask(SIG_UNBLOCK, &s, nullptr);
+    mask_change(SIG_UNBLOCK, &s, nullptr);
 }
 
 void let_interrupts_through() {
-    if (!shell.handle_interrupts) return;
+    if (!shell.handle_interrupts || !interrupt_routine) return;
     unblock_signal(SIGINT);
     act_on_signals();
 }
 
 void hold_interrupts() {
-    if (shell.handle_interrupts) block_signal(SIGINT);
+    if (shell.handle_interrupts && interrupt_routine) block_signal(SIGINT);
 }
+
+void interrupt_routine_replaced() { interrupt_routine = false; }
 
 void act_on_signals() {
     if (signal_records.hangup) hangup_action(signal_records.hangup);
@@ -94,17 +104,17 @@ void wait_readable(int fd) {
     sigemptyset(&hold);
     sigaddset(&hold, SIGINT);
     sigaddset(&hold, SIGCHLD);
-    sigprocmask(SIG_BLOCK, &hold, &before);
+    mask_change(SIG_BLOCK, &hold, &before);
     struct Restore {
         sigset_t mask;
-        ~Restore() { sigprocmask(SIG_SETMASK, &mask, nullptr); }
+        ~Restore() { mask_change(SIG_SETMASK, &mask, nullptr); }
     } restore{before};
     for (;;) {
         if (signal_records.hangup || signal_records.child ||
             (signal_records.interrupt && !sigismember(&before, SIGINT))) {
-            sigprocmask(SIG_SETMASK, &before, nullptr);
+            mask_change(SIG_SETMASK, &before, nullptr);
             act_on_signals();
-            sigprocmask(SIG_BLOCK, &hold, nullptr);
+            mask_change(SIG_BLOCK, &hold, nullptr);
         }
         struct pollfd p {fd, POLLIN, 0};
         int r = ppoll(&p, 1, nullptr, &before);

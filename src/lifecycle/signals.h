@@ -18,6 +18,8 @@ extern SignalRecords signal_records;
 void signals_init();
 /// Catches SIGINT into the record (system calls are not restarted).
 void install_interrupt_handler();
+/// Notes that SIGINT no longer goes to the shell's routine (a child, or onintr changed it).
+void interrupt_routine_replaced();
 /// Catches SIGCHLD into the record.
 void install_child_handler();
 /// Catches SIGHUP, SIGXCPU and SIGXFSZ into the record (a login shell).

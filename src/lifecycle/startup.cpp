@@ -1,3 +1,4 @@
+#include "core/signal_mask.h"
 #include "lifecycle/startup.h"
 
 #include <fcntl.h>
@@ -106,7 +107,7 @@ void read_startup_files(const Options& opt) {
         bool saved_handle = shell.handle_interrupts;
         struct sigaction saved_sigint = shell.inherited_sigint;
         sigset_t mask;
-        sigprocmask(SIG_BLOCK, nullptr, &mask);
+        mask_change(SIG_BLOCK, nullptr, &mask);
         block_signal(SIGINT);
         shell.handle_interrupts = false;
         shell.inherited_sigint.sa_handler = SIG_IGN;
@@ -116,7 +117,7 @@ void read_startup_files(const Options& opt) {
             read_hash = true;
         }
         if (shell.login_shell) source_system_file("/etc/orv.login");
-        sigprocmask(SIG_SETMASK, &mask, nullptr);
+        mask_change(SIG_SETMASK, &mask, nullptr);
         shell.handle_interrupts = saved_handle;
         shell.inherited_sigint = saved_sigint;
     }

@@ -45,8 +45,12 @@ void release_sigchld() {
     executor.sigchld_held = false;
 }
 
-bool words_are(const WordVector& w, std::size_t i, const char* text) {
-    return i < w.size() && w[i] == to_char_string(text);
+bool words_are(const WordVector& w, std::size_t i, std::string_view text) {
+    if (i >= w.size() || w[i].size() != text.size()) return false;
+    for (std::size_t k = 0; k < text.size(); ++k) {
+        if (w[i][k] != static_cast<unsigned char>(text[k])) return false;
+    }
+    return true;
 }
 
 bool label_is_dash() {
@@ -54,7 +58,7 @@ bool label_is_dash() {
 }
 
 bool is_builtin(const BuiltinEntry* b, const char* name) {
-    return b && std::strcmp(b->name, name) == 0;
+    return b && b->name[0] == name[0] && std::strcmp(b->name, name) == 0;
 }
 
 // The prefix words nice, nohup and time become flags of the command.

@@ -188,6 +188,27 @@ void input_seek(const InputPosition& pos) {
 }
 
 int read_char(bool want_eof) {
+    // The common case first: the next character is already in the buffer and no other source
+    // is active. This is the path of every character of a loop body read again.
+    if (!(input.read_pushback | input.one_line_count) && !input.alias.words &&
+        !input.eval.words && !input.command_string) {
+        std::int64_t o = input.input_offset;
+        int c = -1;
+        if (input.input_seekable) {
+            if (o >= input.buffer_start && o < input.buffer_end) {
+                c = static_cast<unsigned char>(
+                    input.window[static_cast<std::size_t>(o - input.buffer_start)]);
+            }
+        } else if (o >= input.memory_start && o < input.buffer_end) {
+            c = static_cast<unsigned char>(input.memory[static_cast<std::size_t>(o - input.memory_start)]);
+        }
+        if (c > 0) {
+            input.current_input_kind = INPUT_FILE;
+            input.input_offset = o + 1;
+            input.eof_retries = 0;
+            return c;
+        }
+    }
     input.current_input_kind = INPUT_FILE;
     if (input.read_pushback) {
         int c = input.read_pushback;

@@ -50,6 +50,16 @@ void lex_reset() {
 }
 
 int get_char(int request) {
+    // Nothing pushed back or put ahead: the next character comes straight from the input.
+    if (!(lexer.lex_pushback | lexer.lex_deferred) && !lexer.history_active &&
+        lexer.lookahead_pos >= lexer.lookahead_text.size()) {
+        int c = read_char(false);
+        if ((c != '$' || !(request & SUB_DOLLAR)) &&
+            (c != lexer.history_char || c == 0 || !(request & SUB_HISTORY))) {
+            return c;
+        }
+        unread_char(c);
+    }
     for (;;) {
         if (lexer.lex_pushback) {
             int c = lexer.lex_pushback;

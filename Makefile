@@ -40,6 +40,7 @@ fuzz:
 	@cmake -S . -B build-fuzz -G Ninja -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_C_COMPILER=clang \
 		-DORV_FUZZ=ON >/dev/null
 	cmake --build build-fuzz --target fuzz_parse
+	@echo "run: build-fuzz/fuzz_parse -max_total_time=60 tests/fuzz/corpus"
 
 format:
 	clang-format -i $$(git ls-files 'src/*.cpp' 'src/*.h' 'tests/*.cpp' 'tests/*.h')

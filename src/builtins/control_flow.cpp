@@ -1,16 +1,18 @@
-#include "core/signal_mask.h"
 #include "builtins/control_flow.h"
 
 #include <unistd.h>
 
 #include <csignal>
 #include <cstdio>
+#include <string_view>
+#include <utility>
 
 #include "builtins/keywords.h"
 #include "core/descriptors.h"
 #include "core/errors.h"
 #include "core/recovery_steps.h"
 #include "core/shell.h"
+#include "core/signal_mask.h"
 #include "exec/executor.h"
 #include "expand/expressions.h"
 #include "expand/glob.h"
@@ -30,55 +32,89 @@ constexpr std::size_t SEARCH_WORD_MAX = 1023;  // longer words are cut: only key
 struct SearchState {
     int kind = KW_BREAK;
     CharString goal;
+    int lookahead = 0;  ///< a character the word reader read ahead; 0 when none
 } search;
 
 [[noreturn]] void search_not_found() {
     const char* what = "end";
     switch (search.kind) {
         case KW_BREAKSW:
-        case KW_SWITCH: what = "endsw"; break;
-        case KW_ELSE: what = "endif"; break;
-        case KW_IF: what = "then/endif"; break;
+        case KW_SWITCH:
+            what = "endsw";
+            break;
+        case KW_ELSE:
+            what = "endif";
+            break;
+        case KW_IF:
+            what = "then/endif";
+            break;
         case KW_GOTO:
             what = "label";
             error_set_name(search.goal);
             break;
-        default: break;
+        default:
+            break;
     }
     error_raise(ERR_NOT_FOUND | ERRF_NAME, what);
 }
 
-int read_or_fail() {
+// The next character of the search. A character read ahead waits here instead of in the
+// input's pushback: a character read again from the pushback counts as one of the file, and a
+// position taken after a search in eval text would then name the file instead of the eval words.
+//
+// The end of eval text is the end of the input for a search in it: reading on would end the eval
+// without a word, where a file reports what was not found.
+int search_char() {
+    if (int c = search.lookahead) {
+        search.lookahead = 0;
+        return c;
+    }
+    if (input.eval.words && input.eval.used_up && !input.read_pushback) search_not_found();
     int c = read_char(true);
     if (c < 0) search_not_found();
     return c;
 }
 
-bool is_blank(int c) { return c == ' ' || c == '\t'; }
+void search_unread(int c) {
+    search.lookahead = c;
+}
+
+bool is_blank(int c) {
+    return c == ' ' || c == '\t';
+}
+
+// True when the word is exactly the plain text.
+bool word_is(const CharString& word, std::string_view text) {
+    if (word.size() != text.size()) return false;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (word[i] != static_cast<unsigned char>(text[i])) return false;
+    }
+    return true;
+}
 
 // Reads one word of the current line into word (result true), or reports the end of the line
 // (false, the newline left to read).
 bool search_word(CharString& word) {
     word.clear();
     int c;
-    do c = read_or_fail();
+    do c = search_char();
     while (is_blank(c));
     if (c == '#') {
-        while ((c = read_or_fail()) != '\n') {
+        while ((c = search_char()) != '\n') {
         }
     }
     if (c == '\n') {
-        unread_char(c);
+        search_unread(c);
         return false;
     }
     int quote = 0;
     for (;;) {
         if (c == '\\') {
-            int next = read_or_fail();
+            int next = search_char();
             if (next == '\n') {
                 c = ' ';
             } else {
-                unread_char(next);
+                search_unread(next);
             }
         }
         if (quote) {
@@ -91,12 +127,12 @@ bool search_word(CharString& word) {
         }
         if (word.size() < SEARCH_WORD_MAX) word += static_cast<Char>(c);
         // A keyword that starts a line ends its word at once: if( counts as if.
-        if (!quote && (word == chars("if") || word == chars("while") || word == chars("switch"))) {
+        if (!quote && (word_is(word, "if") || word_is(word, "while") || word_is(word, "switch"))) {
             return true;
         }
-        c = read_or_fail();
+        c = search_char();
     }
-    unread_char(c);
+    search_unread(c);
     return true;
 }
 
@@ -105,7 +141,7 @@ void skip_line() {
     CharString word;
     while (search_word(word)) {
     }
-    read_or_fail();
+    search_char();
 }
 
 // The last word of the rest of the line (the line is consumed up to its newline).
@@ -115,17 +151,23 @@ CharString last_word_of_line() {
     return last;
 }
 
-bool is_word(const CharString& w, const char* text) { return w == to_char_string(text); }
-
 // Reads forward from the current input position and returns with the input positioned where
 // execution continues.
 void search_input(int kind, const CharString& goal) {
     search.kind = kind;
     search.goal = goal;
+    search.lookahead = 0;
     if (kind == KW_GOTO) {
+        // A goto in eval text looks for its label in that text, from its first word.
         InputPosition start;
-        start.kind = INPUT_FILE;
-        start.offset = 0;
+        if (input.eval.words) {
+            start.kind = INPUT_EVAL;
+            start.offset = -1;
+            start.vector_pos = 0;
+        } else {
+            start.kind = INPUT_FILE;
+            start.offset = 0;
+        }
         input_seek(start);
     }
     int level = 0;
@@ -137,17 +179,22 @@ void search_input(int kind, const CharString& goal) {
         }
         bool found = false;
         if (!search_word(word)) {
-            read_or_fail();  // an empty line
+            search_char();  // an empty line
             continue;
         }
         int code = keyword_lookup(word);
         switch (code) {
             case KW_ELSE:
-                if (kind == KW_IF && level == 0) return;
+                if (kind == KW_IF && level == 0) {
+                    // The rest of the line is left for the command loop.
+                    unread_char(search.lookahead);
+                    search.lookahead = 0;
+                    return;
+                }
                 break;
             case KW_IF: {
                 CharString last = last_word_of_line();
-                if ((kind == KW_IF || kind == KW_ELSE) && is_word(last, "then")) ++level;
+                if ((kind == KW_IF || kind == KW_ELSE) && word_is(last, "then")) ++level;
                 break;
             }
             case KW_ENDIF:
@@ -190,7 +237,7 @@ void search_input(int kind, const CharString& goal) {
                 if (str_last_char(word) == ':') {
                     word.pop_back();
                     if (kind == KW_GOTO && word == goal) found = true;
-                    if (kind == KW_SWITCH && is_word(word, "default")) found = true;
+                    if (kind == KW_SWITCH && word_is(word, "default")) found = true;
                 }
             }
         }
@@ -199,7 +246,17 @@ void search_input(int kind, const CharString& goal) {
     }
 }
 
-void record_end(LoopFrame& f) { input_tell(f.end); }
+// Records the current position as the loop's end. When the end line of a loop in eval text is
+// its last line, the input already reports the file; the end is then the end of the eval words,
+// so that leaving the loop finishes the eval text instead of going on where the eval stood.
+void record_end(LoopFrame& f) {
+    input_tell(f.end);
+    if (f.start.kind == INPUT_EVAL && f.end.kind == INPUT_FILE && input.eval.words) {
+        f.end.kind = INPUT_EVAL;
+        f.end.offset = -1;
+        f.end.vector_pos = static_cast<std::int64_t>(input.eval.words->size());
+    }
+}
 
 bool end_located(const LoopFrame& f) {
     return !(f.end.kind == INPUT_FILE && f.end.offset == 0);
@@ -225,12 +282,38 @@ void loop_advance() {
     input_seek(f.start);
 }
 
+// True when the loop lies in the file text while eval text is being read: a break or goto in
+// eval text that leaves such a loop must search the lines of the file after the eval line.
+bool file_loop_seen_from_eval(const LoopFrame& f) {
+    return f.start.kind == INPUT_FILE && input.eval.words;
+}
+
+// Runs a search with the eval words set aside, so that it reads the file after the eval line;
+// the eval text goes on afterwards where it stood.
+template <class Search>
+void search_file_text(Search&& run) {
+    struct Restore {
+        WordCursor eval;
+        ~Restore() { input.eval = eval; }
+    } restore{input.eval};
+    input.eval = WordCursor{};
+    run();
+}
+
 void loop_exit() {
     LoopFrame& f = *loop_stack;
     if (!end_located(f)) {
-        search_input(KW_BREAK, CharString());
-        record_end(f);
-        --f.end.offset;
+        auto locate = [&f] {
+            search_input(KW_BREAK, CharString());
+            record_end(f);
+            // The -c text never moves the offset: an end at 0 stays "not located".
+            if (f.end.offset > 0) --f.end.offset;
+        };
+        if (file_loop_seen_from_eval(f)) {
+            search_file_text(locate);
+        } else {
+            locate();
+        }
     } else {
         input_seek(f.end);
     }
@@ -262,16 +345,33 @@ void run_again(CommandNode& node) {
     execute_tree(&node, shell.terminal_pgrp > 0 ? shell.terminal_pgrp : -1, nullptr, nullptr);
 }
 
+// The order of two points of the same eval (or alias) words: by word, then by character. A
+// point without a current word lies after every character of the words before the next one.
+std::pair<std::int64_t, std::int64_t> word_order(const InputPosition& p) {
+    if (p.offset >= 0) return {p.vector_pos - 1, p.offset};
+    return {p.vector_pos, -1};
+}
+
 // A frame contains the position when it lies between the frame's start and its end (or after
 // its start while the end is not yet known).
+//
+// Eval text is compared character by character, since a whole loop usually sits in one word
+// with newlines, and a loop of eval text stays open until its end is located within that text
+// (an end recorded as a file position lies after the eval words). A loop of the file contains
+// the eval or alias text read from one of its lines: that text is compared by the file offset
+// of its line. Comparing only the kinds and the words would drop the enclosing loop of a nested
+// eval loop when the inner one ends.
 bool frame_contains(const LoopFrame& f, const InputPosition& o) {
     if (f.end.kind == INPUT_NONE) return false;
-    if (f.start.kind != o.kind || f.end.kind != o.kind) return false;
-    if (o.kind == INPUT_FILE) {
-        return o.offset >= f.start.offset && (f.end.offset == 0 || o.offset < f.end.offset);
+    if (f.start.kind == INPUT_FILE) {
+        if (f.end.kind != INPUT_FILE) return false;
+        std::int64_t at = o.kind == INPUT_FILE ? o.offset : input.input_offset;
+        return at >= f.start.offset && (f.end.offset == 0 || at < f.end.offset);
     }
-    return o.vector_pos >= f.start.vector_pos &&
-           (f.end.vector_pos < 0 || o.vector_pos < f.end.vector_pos);
+    if (o.kind != f.start.kind) return false;
+    if (word_order(o) < word_order(f.start)) return false;
+    if (f.end.kind == INPUT_FILE) return true;
+    return f.end.kind == o.kind && word_order(o) < word_order(f.end);
 }
 
 // Checks a loop variable's name as foreach requires.
@@ -285,6 +385,48 @@ void check_var_name(const CharString& name) {
     if (name.size() > 30) error_raise(ERR_VAR_NAME_TOO_LONG | ERRF_NAME);
 }
 
+// Where the while line being run began. In the file that is where the lexer started the line.
+// In eval text the lexer's record cannot be trusted: the first line is started before its first
+// character is read, and a line after an empty one begins with a character read again from the
+// pushback; both report the file. The start is found instead by going back from the end of the
+// line to the newline before it (not one escaped by a backslash), or to the start of the words.
+InputPosition current_line_start() {
+    if (!input.eval.words) return lexer.line_start;
+    const WordVector& text = *input.eval.words;
+    auto at = [&](std::size_t w, std::size_t c) { return static_cast<Char>(text[w][c] & TRIM); };
+    InputPosition now;
+    input_tell(now);
+    // (word, count): the first count characters of the word have been read.
+    std::size_t word = 0, count = 0;
+    if (now.kind == INPUT_EVAL && now.offset > 0) {
+        word = static_cast<std::size_t>(now.vector_pos - 1);
+        count = static_cast<std::size_t>(now.offset) - 1;  // before the line's own newline
+    } else if (!text.empty()) {
+        word = text.size() - 1;  // the words are used up: the line ran to their end
+        count = text[word].size();
+    }
+    InputPosition start;
+    start.kind = INPUT_EVAL;
+    for (;;) {
+        if (count == 0) {
+            if (word == 0) {
+                start.offset = -1;
+                start.vector_pos = 0;
+                return start;
+            }
+            --word;
+            count = text[word].size();
+            continue;
+        }
+        if (at(word, count - 1) == '\n' && !(count >= 2 && at(word, count - 2) == '\\')) {
+            start.offset = static_cast<std::int64_t>(count);
+            start.vector_pos = static_cast<std::int64_t>(word + 1);
+            return start;
+        }
+        --count;
+    }
+}
+
 }  // namespace
 
 void loop_free_exited() {
@@ -296,14 +438,26 @@ void loop_free_exited() {
 }
 
 void goto_label(const CharString& label) {
+    // From eval text the label is searched in that text: the file, whose loop ends are located
+    // on the way, goes on after the eval line as before.
+    const bool from_eval = input.eval.words != nullptr;
+    const std::int64_t file_offset = input.input_offset;
     for (LoopFrame* f = loop_stack.get(); f; f = f->next.get()) {
         if (!end_located(*f)) {
-            search_input(KW_BREAK, CharString());
-            record_end(*f);
+            auto locate = [f] {
+                search_input(KW_BREAK, CharString());
+                record_end(*f);
+            };
+            if (file_loop_seen_from_eval(*f)) {
+                search_file_text(locate);
+            } else {
+                locate();
+            }
         } else {
             input_seek(f->end);
         }
     }
+    if (from_eval) input.input_offset = file_offset;
     search_input(KW_GOTO, label);
     loop_free_exited();
 }
@@ -312,7 +466,7 @@ void builtin_if(WordVector& words, CommandNode& node) {
     std::size_t cursor = 1;
     std::int32_t value = eval_expression(words, cursor);
     if (cursor >= words.size()) error_raise(ERR_EMPTY_IF | ERRF_NAME);
-    if (is_word(words[cursor], "then")) {
+    if (word_is(words[cursor], "then")) {
         if (cursor + 1 < words.size()) error_raise(ERR_IMPROPER_THEN | ERRF_NAME);
         errors.error_name = "then";
         if (value == 0) search_input(KW_IF, CharString());
@@ -324,17 +478,20 @@ void builtin_if(WordVector& words, CommandNode& node) {
     close_std_fds();
 }
 
-void builtin_else(WordVector&, CommandNode&) { search_input(KW_ELSE, CharString()); }
+void builtin_else(WordVector&, CommandNode&) {
+    search_input(KW_ELSE, CharString());
+}
 
 void builtin_while(WordVector& words, CommandNode&) {
-    bool again = loop_stack && loop_stack->start == lexer.line_start && !loop_stack->is_foreach;
+    const InputPosition line_start = current_line_start();
+    bool again = loop_stack && loop_stack->start == line_start && !loop_stack->is_foreach;
     std::size_t cursor = 1;
     std::int32_t value =
         eval_expression(words, cursor, shell.interactive && !again ? EXPR_SKIP : 0);
     if (cursor < words.size()) error_raise(ERR_EXPRESSION_SYNTAX | ERRF_NAME);
     if (!again) {
         auto f = std::make_unique<LoopFrame>();
-        f->start = lexer.line_start;
+        f->start = line_start;
         mark_end_unknown(*f);
         push_frame(std::move(f));
         if (shell.interactive) {
@@ -350,8 +507,7 @@ void builtin_foreach(WordVector& words, CommandNode&) {
     CharString name = words[1];
     str_strip(name);
     check_var_name(name);
-    if (words[2].empty() || words[2][0] != '(' || words.back().empty() ||
-        words.back()[0] != ')') {
+    if (words[2].empty() || words[2][0] != '(' || words.back().empty() || words.back()[0] != ')') {
         error_raise(ERR_NOT_PARENTHESIZED | ERRF_NAME);
     }
     WordVector values(words.begin() + 3, words.end());
@@ -407,7 +563,9 @@ void builtin_switch(WordVector& words, CommandNode&) {
     search_input(KW_SWITCH, string);
 }
 
-void builtin_breaksw(WordVector&, CommandNode&) { search_input(KW_BREAKSW, CharString()); }
+void builtin_breaksw(WordVector&, CommandNode&) {
+    search_input(KW_BREAKSW, CharString());
+}
 
 void builtin_goto(WordVector& words, CommandNode&) {
     goto_label(glob_one(words[1], ONE_AMBIGUOUS));

@@ -2,14 +2,21 @@
 
 #include <unistd.h>
 
+#include <csignal>
 #include <cstdio>
+#include <optional>
 
+#include "builtins/printf.h"
 #include "core/descriptors.h"
 #include "core/errors.h"
 #include "core/shell.h"
+#include "core/signal_mask.h"
 #include "expand/glob.h"
 #include "input/input_buffer.h"
+#include "jobs/job_control.h"
 #include "lifecycle/command_loop.h"
+#include "lifecycle/interrupts.h"
+#include "lifecycle/shutdown.h"
 #include "lifecycle/signals.h"
 
 namespace {
@@ -53,9 +60,13 @@ void write_words(const WordVector& words, char separator) {
 
 }  // namespace
 
-void builtin_echo(WordVector& words, CommandNode&) { write_words(words, ' '); }
+void builtin_echo(WordVector& words, CommandNode&) {
+    write_words(words, ' ');
+}
 
-void builtin_glob(WordVector& words, CommandNode&) { write_words(words, '\0'); }
+void builtin_glob(WordVector& words, CommandNode&) {
+    write_words(words, '\0');
+}
 
 void builtin_eval(WordVector& words, CommandNode&) {
     if (words.size() == 1) return;
@@ -88,4 +99,125 @@ void builtin_eval(WordVector& words, CommandNode&) {
         if (fd > 2) set_cloexec(fd);
     }
     if (failed) error_raise(ERRF_SILENT);
+}
+
+void builtin_onintr(WordVector& words, CommandNode&) {
+    if (shell.inherited_sigint.sa_handler == SIG_IGN) return;
+    if (shell.handle_interrupts && shell.interactive) {
+        error_raise(ERR_CANT_FROM_TERMINAL | ERRF_NAME);
+    }
+    interrupt_label.reset();
+    if (words.size() == 1) {
+        if (shell.handle_interrupts) {
+            // Held until the next line is read; a default disposition is not held, since
+            // nothing would let it through again.
+            hold_interrupts();
+        } else {
+            signal(SIGINT, SIG_DFL);
+            interrupt_routine_replaced();
+        }
+        return;
+    }
+    CharString label = words[1];
+    str_strip(label);
+    if (label == chars("-")) {
+        signal(SIGINT, SIG_IGN);
+        interrupt_routine_replaced();
+    } else {
+        install_interrupt_handler();
+    }
+    interrupt_label = std::move(label);
+}
+
+void builtin_nohup(WordVector&, CommandNode&) {
+    if (shell.interactive) error_raise(ERR_CANT_FROM_TERMINAL | ERRF_NAME);
+    if (!shell.handle_interrupts) signal(SIGHUP, SIG_IGN);
+}
+
+namespace {
+
+// Sends the signal to the shell's own process group with its default action in force: the
+// shell stops here until it is continued.
+void stop_self(int sig) {
+    struct sigaction default_action = {};
+    struct sigaction previous = {};
+    default_action.sa_handler = SIG_DFL;
+    sigemptyset(&default_action.sa_mask);
+    sigaction(sig, &default_action, &previous);
+    kill(0, sig);
+    sigaction(sig, &previous, nullptr);
+}
+
+// Not in a login shell; the stopped-jobs warning first (a second logout goes through).
+void check_leaving_login_shell() {
+    if (stop_warned == 0 && shell.handle_interrupts) check_stopped_jobs(false);
+    if (!shell.login_shell) error_raise(ERR_NOT_LOGIN_SHELL);
+}
+
+}  // namespace
+
+void builtin_suspend(WordVector&, CommandNode&) {
+    if (shell.login_shell) error_raise(ERR_CANT_SUSPEND_LOGIN);
+    give_back_terminal();
+    stop_self(SIGTSTP);
+    if (shell.terminal_pgrp != -1) {
+        // Continued in the background: wait, stopped, until the terminal is ours again. A
+        // terminal that cannot be asked ends the wait instead of spinning.
+        for (;;) {
+            pid_t owner = tcgetpgrp(TTY_FD);
+            if (owner == shell.startup_pgrp || owner < 0) break;
+            stop_self(SIGTTIN);
+        }
+        setpgid(0, shell.shell_pgrp);
+        tcsetpgrp(TTY_FD, shell.shell_pgrp);
+    }
+}
+
+void builtin_logout(WordVector&, CommandNode&) {
+    check_leaving_login_shell();
+    // From here an error ends the shell instead of returning to the command loop.
+    shell.fork_depth = 1;
+    logout_sequence();
+}
+
+void builtin_login(WordVector& words, CommandNode&) {
+    check_leaving_login_shell();
+    std::optional<std::string> user;
+    if (words.size() > 1) user = to_bytes(words[1]);
+    save_history();
+    sigaction(SIGTERM, &shell.inherited_sigterm, nullptr);
+    std::fflush(output_stream);
+    std::fflush(diagnostic_stream);
+    // The login program gets the shell's standard descriptors when the command has none set up,
+    // and starts with no signal blocked.
+    if (!fds.fds_prepared) {
+        dup2(fds.saved_stdin, 0);
+        dup2(fds.shell_out, 1);
+        dup2(fds.shell_diag, 2);
+    }
+    sigset_t none;
+    sigemptyset(&none);
+    mask_change(SIG_SETMASK, &none, nullptr);
+    execl("/usr/bin/login", "login", user ? user->c_str() : nullptr, nullptr);
+    exit_now(1);
+}
+
+void builtin_alloc(WordVector&, CommandNode&) {
+    // The bottom of the memory area is not tracked: it is reported as 0.
+    unsigned long top = reinterpret_cast<unsigned long>(sbrk(0));
+    std::fprintf(output_stream, "Allocated memory from 0x%lx to 0x%lx (%ld).\n", 0UL, top,
+                 static_cast<long>(top));
+}
+
+void builtin_printf(WordVector& words, CommandNode&) {
+    std::optional<WordVector> expanded;
+    if (int kind = glob_classify(words)) {
+        expanded = glob_words(words, kind);
+        if (!expanded) error_raise(ERR_NO_MATCH | ERRF_NAME);
+    }
+    ByteVector bytes(expanded ? *expanded : words);
+    int result = printf_format(static_cast<int>(bytes.strings.size()), bytes.data());
+    std::fflush(output_stream);
+    std::fflush(diagnostic_stream);
+    if (result != 0) error_raise(ERRF_SILENT);
 }

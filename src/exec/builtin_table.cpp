@@ -2,13 +2,15 @@
 
 #include <string_view>
 
-#include "core/errors.h"
-#include "exec/command_hash.h"
-#include "exec/command_search.h"
+#include "builtins/alias_builtins.h"
 #include "builtins/control_flow.h"
+#include "builtins/limits.h"
 #include "builtins/other_builtins.h"
 #include "builtins/resource_usage.h"
+#include "core/errors.h"
 #include "dirs/directory_stack.h"
+#include "exec/command_hash.h"
+#include "exec/command_search.h"
 #include "jobs/job_control.h"
 #include "lifecycle/command_loop.h"
 #include "vars/var_commands.h"
@@ -22,6 +24,8 @@ constexpr std::int16_t U = ARGS_UNLIMITED;
 // Sorted in byte order of the names: the lookup halves the table.
 constexpr BuiltinEntry kTable[] = {
     {"@", builtin_at, 0, U},
+    {"alias", builtin_alias, 0, U},
+    {"alloc", builtin_alloc, 0, 1},
     {"bg", builtin_bg, 0, U},
     {"break", builtin_break, 0, 0},
     {"breaksw", builtin_breaksw, 0, 0},
@@ -44,13 +48,20 @@ constexpr BuiltinEntry kTable[] = {
     {"glob", builtin_glob, 0, U},
     {"goto", builtin_goto, 1, 1},
     {"hashstat", builtin_hashstat, 0, 0},
+    {"history", builtin_history, 0, 2},
     {"if", builtin_if, 1, U},
     {"jobs", builtin_jobs, 0, 1},
     {"kill", builtin_kill, 1, U},
+    {"limit", builtin_limit, 0, 3},
     {"linedit", builtin_echo, 0, U},
+    {"login", builtin_login, 0, 1},
+    {"logout", builtin_logout, 0, 0},
     {"nice", builtin_nice, 0, U},
+    {"nohup", builtin_nohup, 0, U},
     {"notify", builtin_notify, 0, U},
+    {"onintr", builtin_onintr, 0, 2},
     {"popd", builtin_popd, 0, U},
+    {"printf", builtin_printf, 1, U},
     {"pushd", builtin_pushd, 0, U},
     {"rehash", builtin_rehash, 0, 0},
     {"repeat", builtin_repeat, 2, U},
@@ -59,9 +70,13 @@ constexpr BuiltinEntry kTable[] = {
     {"shift", builtin_shift, 0, 1},
     {"source", builtin_source, 1, 2},
     {"stop", builtin_stop, 1, U},
+    {"suspend", builtin_suspend, 0, 0},
     {"switch", builtin_switch, 1, U},
     {"time", builtin_time, 0, U},
+    {"umask", builtin_umask, 0, 1},
+    {"unalias", builtin_unalias, 1, U},
     {"unhash", builtin_unhash, 0, 0},
+    {"unlimit", builtin_unlimit, 0, U},
     {"unset", builtin_unset, 1, U},
     {"unsetenv", builtin_unsetenv, 1, U},
     {"wait", builtin_wait, 0, 0},
@@ -69,6 +84,7 @@ constexpr BuiltinEntry kTable[] = {
     {"while", builtin_while, 1, U},
 };
 constexpr int kRows = sizeof kTable / sizeof kTable[0];
+static_assert(kRows == 59, "the shell has 59 builtin commands");
 
 constexpr bool sorted() {
     for (int i = 1; i < kRows; ++i) {

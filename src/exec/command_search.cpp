@@ -51,6 +51,24 @@ WordVector expand_words(WordVector words, const CharString& name) {
     error_raise(ERR_COMMAND_NOT_FOUND | ERRF_NAME);
 }
 
+// The words that run a script: the interpreter, the script's path, its arguments. A temporary,
+// gone before the execution (see expand_command_words).
+WordVector interpreter_words(const char* candidate, const WordVector& words, bool not_ours) {
+    WordVector argv;
+    if (const WordVector* alias = var_lookup("shell", aliases)) {
+        argv = *alias;
+    } else if (not_ours) {
+        argv.push_back(chars(BOURNE_SHELL));
+    } else if (const WordVector* sh = var_lookup("shell"); sh && !sh->empty()) {
+        argv.push_back((*sh)[0]);
+    } else {
+        argv.push_back(chars(DEFAULT_SHELL));
+    }
+    argv.push_back(to_char_string(candidate));
+    argv.insert(argv.end(), words.begin() + 1, words.end());
+    return argv;
+}
+
 // Hands a file the system refuses as not executable to a shell.
 [[noreturn]] void run_script(const char* candidate, const WordVector& words,
                              ChildScratch& scratch) {
@@ -68,20 +86,8 @@ WordVector expand_words(WordVector words, const CharString& name) {
         }
         close(fd);
     }
-    WordVector argv;
-    if (const WordVector* alias = var_lookup("shell", aliases)) {
-        argv = *alias;
-    } else if (fd >= 0 && first != '#') {
-        argv.push_back(chars(BOURNE_SHELL));
-    } else if (const WordVector* sh = var_lookup("shell"); sh && !sh->empty()) {
-        argv.push_back((*sh)[0]);
-    } else {
-        argv.push_back(chars(DEFAULT_SHELL));
-    }
-    argv.push_back(to_char_string(candidate));
-    argv.insert(argv.end(), words.begin() + 1, words.end());
-    scratch.interpreter = argv.empty() ? std::string() : to_bytes(argv[0]);
-    scratch.argv.emplace(argv);
+    scratch.argv.emplace(interpreter_words(candidate, words, fd >= 0 && first != '#'));
+    scratch.interpreter = scratch.argv->strings.empty() ? std::string() : scratch.argv->strings[0];
     execv(scratch.interpreter.c_str(), scratch.argv->data());
     error_raise(ERR_NAME_TEXT, scratch.interpreter.c_str(), std::strerror(errno));
 }
@@ -119,6 +125,25 @@ const WordVector& search_list(bool has_slash) {
     return just_the_name;
 }
 
+// File-name generation of the command name, then of the arguments; the node's words become the
+// result. Returns whether the name holds a slash. What it allocates is released on return or
+// lives in the node: a shared-memory child executes its program without unwinding, so a vector
+// still alive in one of its frames then would be lost to the shell for good.
+bool expand_command_words(CommandNode& node, ChildScratch& scratch, const SearchState& search) {
+    WordVector first = expand_words(WordVector{node.words[0]}, node.words[0]);
+    scratch.exec_path = first.empty() ? CharString() : first[0];
+    if (!var_lookup("path") && !(scratch.exec_path.size() && scratch.exec_path[0] == '/')) {
+        command_not_found(scratch, search);
+    }
+    bool has_slash = scratch.exec_path.find('/') != CharString::npos;
+    WordVector rest =
+        expand_words(WordVector(node.words.begin() + 1, node.words.end()), scratch.exec_path);
+    first.insert(first.end(), std::make_move_iterator(rest.begin()),
+                 std::make_move_iterator(rest.end()));
+    node.words = std::move(first);
+    return has_slash;
+}
+
 }  // namespace
 
 void echo_command(const WordVector& words) {
@@ -131,17 +156,7 @@ void echo_command(const WordVector& words) {
 
 void run_program(CommandNode& node, ChildScratch& scratch) {
     SearchState search;
-    WordVector first = expand_words(WordVector{node.words[0]}, node.words[0]);
-    scratch.exec_path = first.empty() ? CharString() : first[0];
-    if (!var_lookup("path") && !(scratch.exec_path.size() && scratch.exec_path[0] == '/')) {
-        command_not_found(scratch, search);
-    }
-    bool has_slash = scratch.exec_path.find('/') != CharString::npos;
-    WordVector rest(node.words.begin() + 1, node.words.end());
-    rest = expand_words(std::move(rest), scratch.exec_path);
-    first.insert(first.end(), std::make_move_iterator(rest.begin()),
-                 std::make_move_iterator(rest.end()));
-    node.words = std::move(first);
+    bool has_slash = expand_command_words(node, scratch, search);
     if (node.words.empty() || node.words[0].empty()) command_not_found(scratch, search);
     echo_command(node.words);
 
@@ -203,13 +218,15 @@ void builtin_exec(WordVector&, CommandNode& node) {
     int numbers[4], kept[4];
     for (int i = 0; i < 4; ++i) {
         numbers[i] = *vars[i];
-        kept[i] = *vars[i] >= 0 && *vars[i] <= 2 ? fd_copy(*vars[i], -1) : *vars[i];
+        kept[i] = *vars[i];
+        if (kept[i] >= 0 && kept[i] <= 2) set_cloexec(kept[i] = fd_copy(kept[i], -1));
     }
     node.words.erase(node.words.begin());
     ChildScratch scratch;
     int copies[3] = {-1, -1, -1};
     bool failed = run_recovering([&] {
-        for (int i = 0; i < 3; ++i) copies[i] = fd_copy(i, -1);
+        // Like every descriptor the shell holds, the copies are not handed to the program.
+        for (int i = 0; i < 3; ++i) set_cloexec(copies[i] = fd_copy(i, -1));
         fds.shell_in = copies[0];
         fds.shell_out = copies[1];
         fds.shell_diag = copies[2];

@@ -6,6 +6,7 @@
 
 #include <csignal>
 #include <cstring>
+#include <exception>
 
 #include "core/descriptors.h"
 #include "core/errors.h"
@@ -93,11 +94,20 @@ void take_prefix_words(CommandNode& node) {
 
 void child_interrupt(int sig) { _exit(sig); }
 
+// True when a word still holds a command substitution (a plain backquote).
+bool has_command_substitution(const WordVector& words) {
+    for (const CharString& w : words) {
+        if (w.find(static_cast<Char>('`')) != CharString::npos) return true;
+    }
+    return false;
+}
+
 // A builtin run in the shell without redirections or pipes would only get copies of the
 // shell's own descriptors on 0, 1 and 2, and its output reaches the same files through the
-// shell's streams; the set-up is skipped then, except for the builtins that hand 0, 1 and 2
-// on: exec and eval take them as the shell's descriptors, if and repeat run a command again
-// on them.
+// shell's streams; the set-up is skipped then, except where 0, 1 and 2 reach something else:
+// exec and eval take them as the shell's descriptors, if and repeat run a command again on
+// them, login hands them to its program, and the child of a command substitution in the words
+// reads the command's standard input from 0.
 bool needs_descriptors(const CommandNode& node, const BuiltinEntry* builtin, bool forked) {
     if (forked || !builtin) return true;
     if (node.input_word || node.output_word ||
@@ -105,7 +115,54 @@ bool needs_descriptors(const CommandNode& node, const BuiltinEntry* builtin, boo
         return true;
     }
     return is_builtin(builtin, "exec") || is_builtin(builtin, "eval") ||
-           is_builtin(builtin, "if") || is_builtin(builtin, "repeat");
+           is_builtin(builtin, "if") || is_builtin(builtin, "repeat") ||
+           is_builtin(builtin, "login") || has_command_substitution(node.words);
+}
+
+// The pipeline ends in a command run in the shell: the processes before it are a foreground
+// job, waited for here (a job started with & is left to run). The command's descriptors are
+// released by then, so a process that still writes into the pipe ends by SIGPIPE, which is no
+// failure of the line: status stays as the command left it.
+void wait_for_pipeline_before(bool background) {
+    release_sigchld();
+    if (jobs.job_in_progress && !background) collect_free_entries(JobStatus::Keep);
+}
+
+// A command that runs nothing (no words left, or skipped under -n) still takes its place in
+// a pipeline: its neighbours see end of file, no pipe end stays open in the shell, and the
+// processes before it are waited for when it ends the pipeline.
+void stand_in_for_nothing(const CommandNode& node, PipeEnds* pipe_in, PipeEnds* pipe_out,
+                          bool pipe_made) {
+    const std::uint16_t f = node.node_flags;
+    if (f & FLAG_PIPE_OUT) {
+        if (!pipe_made) make_pipe(*pipe_out);
+        close(pipe_out->fd[1]);
+        pipe_out->fd[1] = -1;
+    }
+    if (f & FLAG_PIPE_IN) {
+        close(pipe_in->fd[0]);
+        close(pipe_in->fd[1]);
+        pipe_in->fd[0] = pipe_in->fd[1] = -1;
+        if (!(f & FLAG_PIPE_OUT)) wait_for_pipeline_before(f & FLAG_BACKGROUND);
+    }
+}
+
+// An error raised while a pipeline is being started leaves the mask to the recovery point;
+// the executor's own record of it must not outlive the pipeline.
+struct HeldSigchldReset {
+    int unwinding = std::uncaught_exceptions();
+    ~HeldSigchldReset() {
+        if (std::uncaught_exceptions() > unwinding) executor.sigchld_held = false;
+    }
+};
+
+// The end of a node: 0, 1 and 2 are released, unless an if or repeat running the node again
+// keeps them. What a builtin left in the streams goes where its output was meant to go.
+void release_std_fds(const CommandNode& node) {
+    if (!fds.fds_prepared || (node.node_flags & FLAG_REPEAT)) return;
+    std::fflush(output_stream);
+    std::fflush(diagnostic_stream);
+    close_std_fds();
 }
 
 // What runs in a child, or in the shell itself when the command does not fork.
@@ -226,13 +283,23 @@ pid_t shared_memory_fork(CommandNode& node, int wants_terminal, PipeEnds* pipe_i
 
 void execute_command(CommandNode& node, int wants_terminal, PipeEnds* pipe_in,
                      PipeEnds* pipe_out) {
+    HeldSigchldReset held_sigchld_reset;
     const bool simple = node.node_type == CMD_SIMPLE;
     if (simple) {
         if (!node.words.empty() && !node.words[0].empty() && node.words[0][0] == quoted(0)) {
             node.words[0].erase(0, 1);
         }
         if (!(node.node_flags & FLAG_REPEAT)) substitute_command_words(node);
-        if (node.words.empty()) return;
+        if (node.words.empty()) {
+            // Its document is still read, or the shell would take the lines for commands.
+            if (node.node_flags & FLAG_HERE_DOC) {
+                close(0);
+                read_here_document(*node.input_word);
+                close(0);
+            }
+            stand_in_for_nothing(node, pipe_in, pipe_out, false);
+            return;
+        }
     }
     if (node.node_flags & FLAG_PIPE_OUT) make_pipe(*pipe_out);
     if (node.node_flags & FLAG_HERE_DOC) {
@@ -241,12 +308,17 @@ void execute_command(CommandNode& node, int wants_terminal, PipeEnds* pipe_in,
         if (shell.no_execute) close(0);
     }
     set_status(0);
+    // Taken before find_builtin, which consumes the & of a %job word.
+    const bool background = node.node_flags & FLAG_BACKGROUND;
     const BuiltinEntry* builtin = nullptr;
     if (simple) {
         take_prefix_words(node);
         builtin = find_builtin(node);
     }
-    if (shell.no_execute && (!builtin || !is_scripting_builtin(*builtin))) return;
+    if (shell.no_execute && (!builtin || !is_scripting_builtin(*builtin))) {
+        stand_in_for_nothing(node, pipe_in, pipe_out, true);
+        return;
+    }
     if (is_builtin(builtin, "cd") || is_builtin(builtin, "chdir") || is_builtin(builtin, "pushd") ||
         is_builtin(builtin, "popd")) {
         node.node_flags &= static_cast<std::uint16_t>(~FLAG_NICE);
@@ -259,11 +331,11 @@ void execute_command(CommandNode& node, int wants_terminal, PipeEnds* pipe_in,
     ChildScratch scratch;
     if (!forks) {
         run_command_here(node, builtin, pipe_in, pipe_out, false, scratch);
-        // A builtin ending a pipeline runs in the shell: the processes before it are the
-        // foreground job, waited for here like any other.
         if (f & FLAG_PIPE_IN) {
-            release_sigchld();
-            if (jobs.job_in_progress) collect_free_entries();
+            // Descriptor 0 holds the last read end of the pipe: released first, or a process
+            // before the builtin that fills the pipe would never end.
+            release_std_fds(node);
+            wait_for_pipeline_before(background);
         }
         return;
     }
@@ -284,14 +356,13 @@ void execute_command(CommandNode& node, int wants_terminal, PipeEnds* pipe_in,
         close(pipe_in->fd[0]);
         close(pipe_in->fd[1]);
     }
+    // The child has the document; the shell keeps no descriptor of it (the file is gone once
+    // the last one is closed).
+    if (!fds.fds_prepared && (f & FLAG_HERE_DOC)) close(0);
     if (!(f & FLAG_PIPE_OUT)) {
         release_sigchld();
         if (!(f & FLAG_BACKGROUND)) collect_free_entries();
     }
-}
-
-void release_std_fds(const CommandNode& node) {
-    if (fds.fds_prepared && !(node.node_flags & FLAG_REPEAT)) close_std_fds();
 }
 
 }  // namespace

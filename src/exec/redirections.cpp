@@ -28,17 +28,33 @@ int open_output(CommandNode& node, const char* name) {
         int fd = open(name, O_WRONLY | O_APPEND);
         if (fd >= 0) return fd;
     }
+    int append_errno = errno;
     bool guard = !(node.node_flags & FLAG_CLOBBER) && var_lookup("noclobber");
     if (guard) {
-        if (append) open_failed(name);
+        if (append) {
+            errno = append_errno;
+            open_failed(name);
+        }
         struct stat st;
         if (stat(name, &st) == 0) {
             if (!S_ISCHR(st.st_mode)) error_raise(ERR_FILE_EXISTS, name);
         } else {
             int fd = open(name, O_WRONLY | O_CREAT | O_EXCL, 0666);
             if (fd >= 0) return fd;
-            if (errno == EEXIST) error_raise(ERR_FILE_EXISTS, name);
-            open_failed(name);
+            if (errno != EEXIST) open_failed(name);
+            // O_EXCL refuses a symbolic link to a file that does not exist, which is no file to
+            // protect: create its target, but never write into one that appeared meanwhile.
+            struct stat link;
+            if (lstat(name, &link) != 0 || !S_ISLNK(link.st_mode)) {
+                error_raise(ERR_FILE_EXISTS, name);
+            }
+            fd = open(name, O_WRONLY | O_CREAT, 0666);
+            if (fd < 0) open_failed(name);
+            if (fstat(fd, &st) != 0 || (!S_ISCHR(st.st_mode) && st.st_size != 0)) {
+                close(fd);
+                error_raise(ERR_FILE_EXISTS, name);
+            }
+            return fd;
         }
     }
     int fd = open(name, O_WRONLY | O_CREAT | O_TRUNC, 0666);

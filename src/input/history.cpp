@@ -1,49 +1,656 @@
 #include "input/history.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cstring>
+#include <optional>
+#include <string>
+
+#include "builtins/alias_builtins.h"
+#include "core/descriptors.h"
+#include "core/errors.h"
+#include "core/shell.h"
+#include "expand/substitute.h"
+#include "input/input_buffer.h"
 #include "input/lexer.h"
+#include "lifecycle/shutdown.h"
+#include "parse/syntax_tree.h"
 #include "vars/variables.h"
 
 HistoryState history;
 
+HistoryEntry::~HistoryEntry() {
+    std::unique_ptr<HistoryEntry> older = std::move(next);
+    while (older) older = std::move(older->next);
+}
+
 namespace {
 
+constexpr std::size_t EVENT_TEXT_ROOM = 30;      // characters of an event's search text kept
+constexpr std::size_t SUBSTITUTION_ROOM = 1020;  // characters of a word changed by :s
+// A number read from digits stops growing at this value, which no event number or word index
+// reaches, so that reading it cannot overflow.
+constexpr std::int64_t NUMBER_CEILING = 1000000000000LL;
+
+bool is_newline_word(const CharString& w) {
+    return !w.empty() && w[0] == '\n';
+}
+
+// True when c is an unquoted character of the byte set.
+bool one_of(const char* set, int c) {
+    return c > 0 && c < 0x100 && std::strchr(set, c);
+}
+
+bool is_digit(int c) {
+    return c >= '0' && c <= '9';
+}
+
+bool in_alias_text() {
+    return history.alias_event_end != nullptr;
+}
+
 // The limit of the list: the first word of history as decimal digits; anything else is 0.
-std::int32_t history_limit() {
-    const CharString& v = var_value("history");
-    std::int32_t n = 0;
-    for (Char c : v) {
-        if (c < '0' || c > '9') return 0;
-        n = n * 10 + (c - '0');
+std::int64_t history_limit() {
+    std::int64_t n = 0;
+    for (Char c : var_value("history")) {
+        if (!is_digit(c)) return 0;
+        if (n < NUMBER_CEILING) n = n * 10 + (c - '0');
     }
     return n;
 }
 
+// Where text first stands in word, quote marks ignored on both sides: a typed
+// search or left side cannot express the mark that the lexer put on escaped characters.
+std::size_t find_text(const CharString& word, const CharString& text) {
+    if (text.size() > word.size()) return CharString::npos;
+    for (std::size_t at = 0; at + text.size() <= word.size(); ++at) {
+        std::size_t i = 0;
+        while (i < text.size() && trim(word[at + i]) == trim(text[i])) ++i;
+        if (i == text.size()) return at;
+    }
+    return CharString::npos;
+}
+
+// The words of [first, end) up to a newline word.
+WordVector words_of(const LexWord* first, const LexWord* end) {
+    WordVector out;
+    for (const LexWord* w = first; w != end && !is_newline_word(w->word); w = w->next) {
+        out.push_back(w->word);
+    }
+    return out;
+}
+
+WordVector words_of(const HistoryEntry& e) {
+    return words_of(e.words.first(), e.words.head());
+}
+
+// The aliased command, whose words stand in for the previous event inside alias text.
+WordVector aliased_command() {
+    return words_of(history.alias_event_start->next, history.alias_event_end);
+}
+
+// Selects the event of the given number; false (with the error recorded) when there is none.
+bool select_number(std::int64_t n, WordVector& words) {
+    for (HistoryEntry* e = history.history_list.get(); e; e = e->next.get()) {
+        if (e->event_number == n) {
+            e->reference_number = history.current_event;
+            words = words_of(*e);
+            return true;
+        }
+    }
+    error_defer(ERR_EVENT_NOT_FOUND, std::to_string(n).c_str());
+    return false;
+}
+
+// The previous event: the aliased command inside alias text, else the last event entered.
+bool select_previous(WordVector& words) {
+    if (in_alias_text()) {
+        words = aliased_command();
+        return true;
+    }
+    return select_number(history.current_event, words);
+}
+
+// The ?text? form: the newest event with a word containing the text.
+bool select_search(WordVector& words, int& found_index) {
+    CharString text;
+    for (;;) {
+        int c = get_char(0);
+        if (c == '?') break;
+        if (c == '\n') {
+            unread_char(c);
+            break;
+        }
+        if (text.size() < EVENT_TEXT_ROOM) text += static_cast<Char>(c);
+    }
+    if (text.empty()) {
+        if (history.search_text.empty()) {
+            error_defer(ERR_NO_PREV_SEARCH);
+            return false;
+        }
+        text = history.search_text;
+    } else {
+        history.search_text = text;
+    }
+    for (HistoryEntry* e = history.history_list.get(); e; e = e->next.get()) {
+        if (e->event_number < 0 || e->words.empty() || is_newline_word(e->words.first()->word)) {
+            continue;
+        }
+        WordVector candidate = words_of(*e);
+        for (std::size_t i = 0; i < candidate.size(); ++i) {
+            if (find_text(candidate[i], text) != CharString::npos) {
+                found_index = static_cast<int>(i);
+                words = std::move(candidate);
+                return true;
+            }
+        }
+    }
+    error_defer(ERR_EVENT_NOT_FOUND, to_visible(text));
+    return false;
+}
+
+// The numbered, relative and prefix forms, beginning with the character c. False when the
+// history character turned out to be literal or no event was found.
+bool select_by_text(int c, WordVector& words) {
+    bool relative = c == '-';
+    if (relative) c = get_char(0);
+    CharString text;
+    bool all_digits = true;
+    std::int64_t n = 0;
+    while (!char_is(static_cast<Char>(c), CC_META | CC_QUOTE | CC_BACKQUOTE | CC_ESCAPE) &&
+           !one_of("^$*-%{}:", c)) {
+        if (text.size() < EVENT_TEXT_ROOM) text += static_cast<Char>(c);
+        if (is_digit(c)) {
+            if (n < NUMBER_CEILING) n = n * 10 + (c - '0');
+        } else {
+            all_digits = false;
+        }
+        c = get_char(0);
+    }
+    unread_char(c);
+    if (text.empty()) {
+        // A literal history character; a - read after it stays in the text as well.
+        if (relative) lex_push_text(CharView(chars("-")));
+        unget_char(lexer.history_char);
+        return false;
+    }
+    history.search_text = text;
+    if (all_digits) {
+        if (relative) n = history.current_event + (in_alias_text() ? 0 : 1) - n;
+        return select_number(n, words);
+    }
+    for (HistoryEntry* e = history.history_list.get(); e; e = e->next.get()) {
+        if (e->event_number < 0 || e->words.empty()) continue;
+        const CharString& first = e->words.first()->word;
+        if (first.size() >= text.size() && find_text(first.substr(0, text.size()), text) == 0) {
+            words = words_of(*e);
+            return true;
+        }
+    }
+    error_defer(ERR_EVENT_NOT_FOUND, to_visible(text));
+    return false;
+}
+
+// Chooses the event. False when nothing is to be substituted (an error was recorded, or the
+// history character stands for itself).
+bool select_event(bool quick, WordVector& words, int& found_index) {
+    if (quick) return select_previous(words);
+    int c = get_char(0);
+    if (c != 0 && c == lexer.history_char) return select_previous(words);
+    if (c == '#') {
+        // The budget stays spent until the next line's alias expansion restores it: going
+        // below 0 would let a line double its words without end.
+        if (history.hash_ref_budget > 0) --history.hash_ref_budget;
+        if (history.hash_ref_budget == 0) {
+            error_defer(ERR_HISTORY_LOOP);
+            return false;
+        }
+        if (lexer.current_words) {
+            words = words_of(lexer.current_words->first(), lexer.current_words->head());
+        }
+        return true;
+    }
+    if (one_of("$%*:^", c)) {
+        unget_char(c);
+        return select_previous(words);
+    }
+    if (c == '?') return select_search(words, found_index);
+    if (one_of("(=~", c)) {
+        unread_char(c);
+        unget_char(lexer.history_char);
+        return false;
+    }
+    return select_by_text(c, words);
+}
+
+// The words chosen from the event, as a closed range of indexes.
+struct Range {
+    std::int64_t from;
+    std::int64_t to;
+};
+
+// Reads one selector. For the first selector of a range the result is a range; for its end
+// only to is used. False (error recorded) for % without a search match.
+bool read_selector(bool first, std::int64_t last, int found_index, Range& r, bool& star) {
+    int c = get_char(0);
+    if (c == '%') {
+        if (found_index < 0) {
+            error_defer(ERR_BAD_ARG_SELECTOR);
+            return false;
+        }
+        r.from = r.to = found_index;
+    } else if (c == '-' && first) {
+        r.from = 0;
+        r.to = last;
+        unread_char(c);
+    } else if (c == '^') {
+        r.from = r.to = 1;
+    } else if (c == '$') {
+        r.from = r.to = last;
+    } else if (c == '*') {
+        if (first) r.from = 1;
+        r.to = last;
+        star = first;
+    } else if (is_digit(c)) {
+        std::int64_t n = 0;
+        while (is_digit(c)) {
+            if (n < NUMBER_CEILING) n = n * 10 + (c - '0');
+            c = get_char(0);
+        }
+        unread_char(c);
+        if (n >= NUMBER_CEILING) n = last + 1;
+        r.from = r.to = n;
+    } else {
+        unread_char(c);
+        if (first) {
+            r.from = 0;
+            r.to = last;
+        } else {
+            r.to = last - 1;
+        }
+    }
+    return true;
+}
+
+// Reads the selection after the event; false after an error.
+bool read_selection(std::int64_t last, int found_index, Range& r) {
+    bool star = false;  // the first selector was *: an empty selection is no error
+    if (!read_selector(true, last, found_index, r, star)) return false;
+    int c = get_char(0);
+    if (c == '*') {
+        unget_char(c);
+        c = '-';
+    }
+    if (c == '-') {
+        Range end{0, 0};
+        bool unused = false;
+        if (!read_selector(false, last, found_index, end, unused)) return false;
+        r.to = end.to;
+    } else {
+        unread_char(c);
+        // A $ after the selector is text that follows the substituted words.
+        if (c == '$' || star) return true;
+    }
+    if (r.from > r.to || r.to > last) {
+        error_defer(ERR_BAD_ARG_SELECTOR);
+        return false;
+    }
+    return true;
+}
+
+// Reads the left side of :s after its delimiter into search_text; false after an error.
+bool read_left_side(int delimiter) {
+    CharString left;
+    for (;;) {
+        int c = get_char(0);
+        if (c == delimiter) break;
+        if (c == '\n') {
+            unread_char(c);
+            break;
+        }
+        if (c == '\\') {
+            int next = get_char(0);
+            if (next == delimiter || next == '\\') {
+                c = next;
+            } else {
+                unget_char(next);  // the backslash stays; the character is read again
+            }
+        }
+        if (left.size() >= SEARCH_TEXT_ROOM) {
+            history.search_text.clear();
+            error_defer(ERR_BAD_SUBSTITUTE);
+            return false;
+        }
+        left += static_cast<Char>(c);
+    }
+    if (left.empty()) {
+        if (history.search_text.empty()) {
+            error_defer(ERR_NO_PREVIOUS_LEFT);
+            return false;
+        }
+    } else {
+        history.search_text = std::move(left);
+    }
+    return true;
+}
+
+// Reads the right side of :s into right_text; false after an error.
+bool read_right_side(int delimiter) {
+    CharString right;
+    auto store = [&](int c) {
+        if (right.size() >= RIGHT_TEXT_ROOM) return false;
+        right += static_cast<Char>(c);
+        return true;
+    };
+    for (;;) {
+        int c = get_char(0);
+        if (c == delimiter) break;
+        if (c == '\n') {
+            unread_char(c);
+            break;
+        }
+        bool ok = true;
+        if (c == '\\') {
+            int next = get_char(0);
+            if (next == delimiter) {
+                ok = store(next);
+            } else if (next == '\n') {
+                ok = store(c);
+                unread_char(next);
+                if (!ok) break;
+                history.right_text = std::move(right);
+                return true;
+            } else {
+                ok = store(c) && store(next);
+            }
+        } else {
+            ok = store(c);
+        }
+        if (!ok) {
+            error_defer(ERR_RIGHT_TOO_LONG);
+            return false;
+        }
+    }
+    history.right_text = std::move(right);
+    return true;
+}
+
+// What one application of a modifier made of a word.
+enum class Applied { No, Yes, Overflow };
+
+// Replaces the first occurrence of left in word by right, where & in right stands for left and
+// \& for a plain &.
+Applied substitute_once(CharString& word, const CharString& left, const CharString& right) {
+    std::size_t at = find_text(word, left);
+    if (at == CharString::npos) return Applied::No;
+    CharString out(word, 0, at);
+    for (std::size_t i = 0; i < right.size(); ++i) {
+        if (right[i] == '\\' && i + 1 < right.size() && right[i + 1] == '&') {
+            out += '&';
+            ++i;
+        } else if (right[i] == '&') {
+            out += left;
+        } else {
+            out += right[i];
+        }
+    }
+    out.append(word, at + left.size());
+    if (out.size() > SUBSTITUTION_ROOM) {
+        word.clear();
+        return Applied::Overflow;
+    }
+    word = std::move(out);
+    return Applied::Yes;
+}
+
+Applied modify_once(CharString& word, int letter, const CharString& left) {
+    if (letter == 's' || letter == '&') return substitute_once(word, left, history.right_text);
+    std::optional<CharString> changed = word_modifier(word, letter);
+    if (!changed) return Applied::No;
+    word = std::move(*changed);
+    return Applied::Yes;
+}
+
+// Applies one modifier to the selected words: to every word with g, else to the first word it
+// applies to; with a, again on each word while the result changes. False after an error.
+bool transform(WordVector& words, int letter, bool global, bool again, const CharString& left) {
+    bool changed = false;
+    for (CharString& word : words) {
+        if (changed && !global) break;
+        CharString result = word;
+        Applied a = modify_once(result, letter, left);
+        if (a == Applied::No) continue;
+        while (a == Applied::Yes && again) {
+            CharString next = result;
+            a = modify_once(next, letter, left);
+            if (a == Applied::Overflow) {
+                result.clear();
+            } else if (a == Applied::Yes && next != result) {
+                result = std::move(next);
+            } else {
+                break;
+            }
+        }
+        if (a == Applied::Overflow) {
+            error_defer(ERR_SUBSTITUTION_OVERFLOW);
+            return false;
+        }
+        word = std::move(result);
+        changed = true;
+    }
+    if (!changed) {
+        error_defer(ERR_MODIFIER_FAILED);
+        return false;
+    }
+    return true;
+}
+
+// Reads and applies the modifiers, each introduced by a colon (the first one already read
+// when colon_read is set). False after an error.
+bool apply_modifiers(WordVector& words, bool colon_read) {
+    for (;;) {
+        if (!colon_read) {
+            int c = get_char(0);
+            if (c != ':') {
+                unread_char(c);
+                return true;
+            }
+        }
+        colon_read = false;
+        int letter = get_char(0);
+        bool global = false, again = false;
+        for (;;) {
+            if (letter == 'g' && !global) {
+                global = true;
+            } else if (letter == 'a') {
+                if (again) {
+                    error_defer(ERR_BAD_BANG_MODIFIER, 'a');
+                    return false;
+                }
+                again = true;
+            } else {
+                break;
+            }
+            letter = get_char(0);
+        }
+        switch (letter) {
+            case 'h':
+            case 't':
+            case 'r':
+            case 'e':
+                break;
+            case 'q':
+            case 'x':
+                global = true;
+                break;
+            case 's': {
+                int delimiter = get_char(0);
+                if (delimiter == '_' || delimiter == ' ' || delimiter == '\t' ||
+                    delimiter == '\n' || char_is_alnum(static_cast<Char>(delimiter))) {
+                    unread_char(delimiter);
+                    history.search_text.clear();
+                    error_defer(ERR_BAD_SUBSTITUTE);
+                    return false;
+                }
+                if (!read_left_side(delimiter) || !read_right_side(delimiter)) return false;
+                break;
+            }
+            case '&':
+                if (history.saved_left.empty()) {
+                    error_defer(ERR_NO_PREVIOUS_SUBSTITUTE);
+                    return false;
+                }
+                break;
+            case 'p':
+                ++history.print_only;
+                continue;
+            default:
+                if (letter == '\n') unread_char(letter);
+                error_defer(ERR_BAD_BANG_MODIFIER, letter & 0xff);
+                return false;
+        }
+        // The left side in force: the last one for &, else the search text (set by :s).
+        CharString left = letter == '&' ? history.saved_left : history.search_text;
+        history.saved_left = left;
+        if (!words.empty() && !transform(words, letter, global, again, left)) return false;
+    }
+}
+
 }  // namespace
 
+void history_enter(std::int32_t number, WordList& words, bool copy) {
+    auto entry = std::make_unique<HistoryEntry>();
+    entry->event_number = entry->reference_number = number;
+    if (copy) {
+        copy_word_list(entry->words, words);
+    } else {
+        entry->words.splice_before(entry->words.head(), words, words.first(), words.head());
+    }
+    entry->next = std::move(history.history_list);
+    history.history_list = std::move(entry);
+}
+
 void history_save_line(const WordList& line) {
-    if (line.empty() || (!line.first()->word.empty() && line.first()->word[0] == '\n')) return;
-    std::int32_t limit = history_limit();
+    if (line.empty() || is_newline_word(line.first()->word)) return;
+    std::int64_t limit = history_limit();
     // Drop every entry not used within the last limit events, keeping the list's order.
     std::unique_ptr<HistoryEntry>* link = &history.history_list;
     while (*link) {
-        if (history.current_event - (*link)->reference_number >= limit) {
+        if (std::int64_t{history.current_event} - (*link)->reference_number >= limit) {
             *link = std::move((*link)->next);
         } else {
             link = &(*link)->next;
         }
     }
-    auto entry = std::make_unique<HistoryEntry>();
-    entry->event_number = entry->reference_number = ++history.current_event;
-    copy_word_list(entry->words, line);
-    entry->next = std::move(history.history_list);
-    history.history_list = std::move(entry);
+    WordList words;
+    copy_word_list(words, line);
+    history_enter(++history.current_event, words, false);
 }
 
-// Substitution of events is not built yet: the history character stands for itself.
 void history_substitute(int c) {
+    bool quick = c != 0 && c == lexer.quick_sub_char;
+    bool braced = false;
     if (c == 0) {
-        unget_char(lexer.history_char);
-    } else {
-        unread_char(c);
+        int next = get_char(0);
+        if (next == '{') {
+            braced = true;
+        } else {
+            unget_char(next);
+        }
     }
+    WordVector words;
+    int found_index = -1;
+    if (!select_event(quick, words, found_index)) return;
+    lexer.had_history = true;
+    const std::int64_t last = static_cast<std::int64_t>(words.size()) - 1;
+    Range r{0, last};
+    bool modifiers = true;
+    bool colon_read = false;
+    if (quick) {
+        // ^old^new is :s^old^new on the previous event.
+        unget_char('s');
+        unread_char(c);
+        colon_read = true;
+    } else {
+        int s = get_char(0);
+        if (!one_of(":^$*-%", s)) {
+            unread_char(s);
+            modifiers = false;
+        } else {
+            bool selector = true;
+            if (s == ':') {
+                int next = get_char(0);
+                if (next == '_' || next == '&' || char_is_alpha(static_cast<Char>(next))) {
+                    unread_char(next);
+                    colon_read = true;
+                    selector = false;
+                } else {
+                    unget_char(next);
+                }
+            } else {
+                unget_char(s);
+            }
+            if (selector && !read_selection(last, found_index, r)) return;
+        }
+    }
+    // The selected words; indexes beyond the event select nothing.
+    WordVector selected;
+    for (std::int64_t i = r.from < 0 ? 0 : r.from; i <= r.to && i <= last; ++i) {
+        selected.push_back(std::move(words[static_cast<std::size_t>(i)]));
+    }
+    if (modifiers && !apply_modifiers(selected, colon_read)) return;
+    if (braced) {
+        int next = get_char(0);
+        if (next != '}') {
+            unread_char(next);
+            error_defer(ERR_BAD_BANG_FORM);
+            return;
+        }
+    }
+    lexer.history_words = std::move(selected);
+    lexer.history_word = 0;
+    lexer.history_pos = 0;
+    lexer.history_active = !lexer.history_words.empty();
+}
+
+void save_history() {
+    if (shell.fast_start) return;
+    const WordVector* savehist = var_lookup("savehist");
+    if (!savehist) return;
+    CharString count = savehist->empty() ? CharString() : (*savehist)[0];
+    if (count.empty()) {
+        const WordVector* limit = var_lookup("history");
+        if (limit && !limit->empty()) count = (*limit)[0];
+        if (count.empty()) return;
+    }
+    // Names of any length are held; one the system refuses is a file that cannot be made.
+    std::string name;
+    if (const WordVector* histfile = var_lookup("histfile")) {
+        if (!histfile->empty()) name = to_bytes((*histfile)[0]);
+    } else {
+        name = to_bytes(var_value("home")) + "/.history";
+    }
+    int fd = open(name.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+    if (fd < 0) return;
+    std::fflush(output_stream);
+    // The listing of the history builtin goes into the file through output_stream.
+    struct Redirect {
+        int fd;
+        bool prepared = fds.fds_prepared;
+        int shell_out = fds.shell_out;
+        ~Redirect() {
+            std::fflush(output_stream);
+            fds.shell_out = shell_out;
+            close(fd);
+            fds.fds_prepared = prepared;
+        }
+    } redirect{fd};
+    fds.fds_prepared = false;
+    fds.shell_out = fd;
+    WordVector words{chars("history"), chars("-h"), count};
+    CommandNode node;
+    errors.error_name = "history";
+    // A count that is not a number is reported; the shell then ends as it was going to.
+    run_recovering([&] { builtin_history(words, node); });
 }

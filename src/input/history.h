@@ -1,4 +1,10 @@
 // The history list: numbered events, and history substitution with the history character.
+//
+// The lexer calls history_substitute when it reads the history character (or the quick
+// substitution character at the start of an interactive line); the substitution selects an
+// event, some of its words and applies modifiers, then hands the words to the lexer as if typed.
+// Every error of a substitution is deferred: the line is read to its end and not run.
+// save_history (declared with the other ways out in lifecycle/shutdown.h) lives here too.
 #pragma once
 
 #include <cstdint>
@@ -8,22 +14,45 @@
 
 /// One numbered event.
 struct HistoryEntry {
-    WordList words;                        ///< the event's words, ending with the newline word
-    std::int32_t event_number = 0;         ///< -1000 for a temporary substitution result
-    std::int32_t reference_number = 0;     ///< the event number, raised when the event is used
-    std::unique_ptr<HistoryEntry> next;    ///< the next older entry
+    WordList words;                      ///< the event's words, ending with the newline word
+    std::int32_t event_number = 0;       ///< the event's number
+    std::int32_t reference_number = 0;   ///< the event number, raised when the event is used
+    std::unique_ptr<HistoryEntry> next;  ///< the next older entry
+
+    HistoryEntry() = default;
+    HistoryEntry(const HistoryEntry&) = delete;
+    HistoryEntry& operator=(const HistoryEntry&) = delete;
+    /// Frees the older entries one after another, so that a long list does not recurse.
+    ~HistoryEntry();
 };
 
+inline constexpr int SEARCH_TEXT_ROOM = 31;  ///< characters of a search text or left side
+inline constexpr int RIGHT_TEXT_ROOM = 63;   ///< characters of the right side of :s
+inline constexpr int HASH_REF_BUDGET = 11;   ///< !# references allowed per line, plus one
+
+/// The history list and what substitutions remember from one to the next.
 struct HistoryState {
     std::unique_ptr<HistoryEntry> history_list;  ///< newest first
     std::int32_t current_event = 0;              ///< number of the last event entered
     int print_only = 0;                          ///< raised by :p: the line is shown, not run
-    int hash_ref_budget = 11;                    ///< limits !# references in one line
+    int hash_ref_budget = HASH_REF_BUDGET;       ///< limits !# references in one line
+    CharString search_text;  ///< the last search text; the default left side of :s
+    CharString saved_left;   ///< the left side after the last modifier, for :&
+    CharString right_text;   ///< the right side of the last :s
+    /// While alias text is read: the node before the aliased command and the node ending it.
+    /// The aliased command then stands in for the previous event.
+    const LexWord* alias_event_start = nullptr;
+    const LexWord* alias_event_end = nullptr;
 };
 extern HistoryState history;
 
-/// Enters a line as the next event, pruning events beyond the limit of the variable history.
+/// Enters a line as the next event, pruning events not used within the limit of the variable
+/// history; a line that is only a newline is not entered.
 void history_save_line(const WordList& line);
-/// Performs a history substitution started by c (the history character, the quick
-/// substitution character, or 0 when called by the lexer after the history character).
+/// Puts an event with the given number at the front: a copy of the words, or (without copy)
+/// the nodes of the list itself.
+void history_enter(std::int32_t number, WordList& words, bool copy);
+/// Performs a history substitution started by c (the quick substitution character at the start
+/// of a line, or 0 when called by the lexer after the history character). The result is left
+/// for the lexer to read; errors are deferred.
 void history_substitute(int c);

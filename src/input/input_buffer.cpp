@@ -10,6 +10,7 @@
 #include <cstdlib>
 
 #include "builtins/control_flow.h"
+#include "complete/completion.h"
 #include "core/descriptors.h"
 #include "core/errors.h"
 #include "core/recovery_steps.h"
@@ -95,14 +96,24 @@ int input_fill() {
         return static_cast<unsigned char>(
             input.memory[static_cast<std::size_t>(input.input_offset++ - input.memory_start)]);
     }
-    // Read at most to the end of the current block, as much as one read gives.
-    std::int64_t room = INPUT_BLOCK_SIZE - input.buffer_end % INPUT_BLOCK_SIZE;
     // The text kept ends at buffer_end; an interrupt during an earlier read may have left the
     // string longer than that.
     std::size_t have = static_cast<std::size_t>(input.buffer_end - input.memory_start);
-    input.memory.resize(have + static_cast<std::size_t>(room));
-    ssize_t n = read_input(fds.shell_in, input.memory.data() + have, static_cast<std::size_t>(room));
-    input.memory.resize(have + static_cast<std::size_t>(n > 0 ? n : 0));
+    ssize_t n;
+    if (filec_enabled && shell.interactive) {
+        // With completion the terminal's line comes whole from the line editor. The kept text is
+        // one string, so a line longer than the rest of a block needs no fresh block of its own.
+        Char line[INPUT_BLOCK_SIZE];
+        n = complete_line(line, INPUT_BLOCK_SIZE);
+        input.memory.resize(have);
+        for (ssize_t i = 0; i < n; ++i) input.memory += static_cast<char>(line[i]);
+    } else {
+        // Read at most to the end of the current block, as much as one read gives.
+        std::int64_t room = INPUT_BLOCK_SIZE - input.buffer_end % INPUT_BLOCK_SIZE;
+        input.memory.resize(have + static_cast<std::size_t>(room));
+        n = read_input(fds.shell_in, input.memory.data() + have, static_cast<std::size_t>(room));
+        input.memory.resize(have + static_cast<std::size_t>(n > 0 ? n : 0));
+    }
     if (n <= 0) return -1;
     input.buffer_end += n;
     return static_cast<unsigned char>(

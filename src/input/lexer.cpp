@@ -12,6 +12,13 @@ constexpr std::size_t WORD_ROOM = WORD_BUFFER_SIZE - 5;  // characters a word ma
 constexpr std::size_t DOLLAR_ROOM = 128;                 // a $ construct's text, with room to end
 constexpr std::size_t NAME_ROOM = 31;                    // characters of a name in a $ construct
 constexpr std::size_t SUBSCRIPT_ROOM = 67;               // characters of a subscript, with ]
+// A $ construct in a subscript is checked by a nested scan. Every level adds at least four
+// characters ("$x[" and "]") to the subscript around it, so nothing nested deeper than this fits
+// in SUBSCRIPT_ROOM; at this depth a $ in a subscript is read as a plain character, and the
+// subscript overflows instead of the stack.
+constexpr int DOLLAR_NESTING_MAX = 32;
+
+int dollar_nesting = 0;  // scans of $ constructs under way
 
 bool is_blank(int c) { return c == ' ' || c == '\t'; }
 
@@ -113,6 +120,10 @@ namespace {
 // Checks the syntax of a $ construct and puts its text back in front of the input unchanged,
 // so that it becomes part of the current word. Variables are not looked up here.
 void scan_dollar() {
+    struct Nesting {
+        Nesting() noexcept { ++dollar_nesting; }
+        ~Nesting() { --dollar_nesting; }
+    } nesting;
     CharString text;
     text += '$';
     int c = get_char(SUB_HISTORY);
@@ -171,13 +182,14 @@ void scan_dollar() {
         return fail(ERR_ILLEGAL_VAR_NAME, c);
     }
     if (may_follow && c == '[') {
-        std::size_t length = 0;
-        for (;;) {
+        text += static_cast<Char>(c);
+        // The characters after the [ are counted, the ] included.
+        for (std::size_t length = 1;; ++length) {
+            c = get_char(dollar_nesting < DOLLAR_NESTING_MAX ? SUB_ALL : SUB_HISTORY);
             if (c == '\n') return fail(ERR_NEWLINE_IN_INDEX, c);
-            if (++length > SUBSCRIPT_ROOM) return fail(ERR_SELECTOR_OVERFLOW, c);
+            if (length > SUBSCRIPT_ROOM) return fail(ERR_SELECTOR_OVERFLOW, c);
             text += static_cast<Char>(c);
-            if (c == ']' && length > 1) break;
-            c = get_char(SUB_ALL);
+            if (c == ']') break;
         }
         c = get_char(SUB_HISTORY);
     }

@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
+#include <limits>
 
 #include "builtins/resource_usage.h"
 #include "core/descriptors.h"
@@ -52,6 +53,17 @@ ProcessEntry* find_pid(pid_t pid) {
         if (e.pid == pid) return &e;
     }
     return nullptr;
+}
+
+// The CPU seconds from which a process is reported: the first word of time. Reaping never
+// raises, so a word that is no number (set time[1] = x gets past the check of set) stands for
+// a threshold no process reaches.
+long time_threshold(const WordVector& time) {
+    if (time.empty()) return 0;
+    const CharString& w = time[0];
+    bool plus = w.size() >= 2 && w[0] == '+';
+    if (!str_is_number(plus ? w.substr(1) : w)) return std::numeric_limits<long>::max();
+    return parse_number(w);
 }
 
 struct timeval now_time() {
@@ -271,7 +283,7 @@ void reap_children() {
         }
         // Processes over the time threshold are reported with their usage.
         if (const WordVector* t = var_lookup("time"); t && shell.fork_depth == 0) {
-            long threshold = t->empty() ? 0 : parse_number((*t)[0]);
+            long threshold = time_threshold(*t);
             ProcessEntry* q = p;
             do {
                 if (!(q->status_flags & (PROC_TIME_EACH | PROC_RUNNING | PROC_STOPPED)) &&
@@ -360,7 +372,7 @@ void forget_job(ProcessEntry* p) {
     }
 }
 
-void collect_free_entries() {
+void collect_free_entries(JobStatus status) {
     {
         SignalHold hold(SIGCHLD);
         for (auto it = jobs.process_table.begin(); it != jobs.process_table.end();) {
@@ -372,7 +384,7 @@ void collect_free_entries() {
             }
         }
     }
-    if (jobs.job_in_progress) wait_for_job(jobs.job_in_progress);
+    if (jobs.job_in_progress) wait_for_job(jobs.job_in_progress, status);
 }
 
 void wait_for_children_change() {
@@ -383,7 +395,7 @@ void wait_for_children_change() {
     reap_children();
 }
 
-void wait_for_job(ProcessEntry* p) {
+void wait_for_job(ProcessEntry* p, JobStatus status) {
     ProcessEntry* leader = job_leader(p);
     ProcessEntry* q = leader;
     do {
@@ -422,6 +434,10 @@ void wait_for_job(ProcessEntry* p) {
     if ((flags & (PROC_INTERRUPTED | PROC_STOPPED)) && shell.handle_interrupts && !label_is_dash()) {
         if (!(flags & PROC_STOPPED)) forget_job(leader);
         interrupt_action(false);
+    }
+    if (status == JobStatus::Keep) {
+        forget_job(leader);
+        return;
     }
     int r = 0;
     q = leader;

@@ -85,10 +85,13 @@ void reap_children();
 void clear_current(ProcessEntry* leader);
 /// Marks a job's entries free.
 void forget_job(ProcessEntry* p);
+/// What a wait does with status: sets it from the job, or keeps the value a command run in the
+/// shell at the end of the pipeline left (the job is then not a failure of the line either).
+enum class JobStatus { Set, Keep };
 /// Releases the free entries, then waits for the job in progress.
-void collect_free_entries();
-/// Waits for a foreground job, reports it and sets status.
-void wait_for_job(ProcessEntry* p);
+void collect_free_entries(JobStatus status = JobStatus::Set);
+/// Waits for a foreground job, reports it and, unless told to keep it, sets status.
+void wait_for_job(ProcessEntry* p, JobStatus status = JobStatus::Set);
 /// Waits until a child changes state (reaping it); returns at once when none is running.
 void wait_for_children_change();
 /// Puts the job in progress aside, and back.

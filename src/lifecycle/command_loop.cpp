@@ -32,6 +32,12 @@ LoopState loop_state;
 
 namespace {
 
+// Every nested source holds a descriptor and a stretch of the stack. Nesting deeper than this is
+// refused as the system refuses a descriptor when its table is full, so that a file that sources
+// itself ends with a message whatever the descriptor limit is, and never overflows the stack.
+constexpr int SOURCE_NESTING_MAX = 100;
+int source_nesting = 0;  // files being sourced, one inside the other
+
 // One pass over one line: read it, enter it in the history, expand, parse, run.
 void read_and_run_line(bool catch_errors, WordList& line, CommandTree& tree) {
     history.print_only = loop_state.history_loading;
@@ -138,7 +144,9 @@ void source_file(int fd, bool check_status, bool load_history) {
         mask_change(SIG_SETMASK, &before, nullptr);
     }
     input_check_seekable();
+    ++source_nesting;
     bool abandoned = run_recovering([] { run_command_loop(false); });
+    --source_nesting;
     input = std::move(saved.input_state);
     close(fd);
     fds.shell_in = saved.shell_in;
@@ -179,6 +187,9 @@ void builtin_source(WordVector& words, CommandNode&) {
     }
     CharString name = glob_one(words[name_index], ONE_AMBIGUOUS);
     const char* path = to_byte_string(name);
+    if (source_nesting >= SOURCE_NESTING_MAX) {
+        error_raise(ERR_NAME_TEXT, path, std::strerror(EMFILE));
+    }
     int fd = open(path, O_RDONLY);
     if (fd < 0) {
         if (load_history) return;

@@ -8,6 +8,7 @@
 #include <csignal>
 #include <cstdio>
 
+#include "builtins/control_flow.h"
 #include "core/descriptors.h"
 #include "core/errors.h"
 #include "core/recovery_steps.h"
@@ -33,7 +34,8 @@ void interrupt_action(bool want_newline) {
     __fpurge(output_stream);
     endpwent();
     if (interrupt_label && !(interrupt_label->size() == 1 && (*interrupt_label)[0] == '-')) {
-        // Continuing at an onintr label comes with the control-flow commands.
+        // onintr label: the command loop goes on reading after the label, without an error.
+        goto_label(*interrupt_label);
         discard_expansion_vectors();
         unwind();
     }

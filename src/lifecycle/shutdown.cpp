@@ -25,9 +25,6 @@ void exit_now(int status) {
     _exit(status);
 }
 
-// The history file is written by the history builtin, which comes with history substitution.
-void save_history() {}
-
 void logout_sequence() {
     save_history();
     if (shell.login_shell) {

@@ -104,22 +104,31 @@ void set_up_job_control() {
 void read_startup_files(const Options& opt) {
     bool read_hash = false;
     {
-        bool saved_handle = shell.handle_interrupts;
-        struct sigaction saved_sigint = shell.inherited_sigint;
-        sigset_t mask;
-        mask_change(SIG_BLOCK, nullptr, &mask);
-        block_signal(SIGINT);
-        shell.handle_interrupts = false;
-        shell.inherited_sigint.sa_handler = SIG_IGN;
+        // The system files are read with interrupts off. They come back also when an error
+        // abandons the files: else the shell would run without interrupts, and its command loop
+        // without catching errors.
+        struct InterruptsOff {
+            bool handle = shell.handle_interrupts;
+            struct sigaction sigint = shell.inherited_sigint;
+            sigset_t mask;
+            InterruptsOff() noexcept {
+                mask_change(SIG_BLOCK, nullptr, &mask);
+                block_signal(SIGINT);
+                shell.handle_interrupts = false;
+                shell.inherited_sigint.sa_handler = SIG_IGN;
+            }
+            ~InterruptsOff() {
+                mask_change(SIG_SETMASK, &mask, nullptr);
+                shell.handle_interrupts = handle;
+                shell.inherited_sigint = sigint;
+            }
+        } interrupts_off;
         source_system_file("/etc/orv.orvrc");
         if (!opt.command && !opt.one_line) {
             rehash_path();
             read_hash = true;
         }
         if (shell.login_shell) source_system_file("/etc/orv.login");
-        mask_change(SIG_SETMASK, &mask, nullptr);
-        shell.handle_interrupts = saved_handle;
-        shell.inherited_sigint = saved_sigint;
     }
     if (const WordVector* home = var_lookup("home"); home && !home->empty()) {
         source_home_file((*home)[0], "/.orvrc");

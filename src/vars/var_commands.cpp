@@ -13,8 +13,12 @@
 
 namespace {
 
-bool is_letter(Char c) { return c == '_' || char_is_alpha(c); }
-bool is_name_char(Char c) { return c == '_' || char_is_alnum(c); }
+bool is_letter(Char c) {
+    return c == '_' || char_is_alpha(c);
+}
+bool is_name_char(Char c) {
+    return c == '_' || char_is_alnum(c);
+}
 
 // A variable name and optional subscript read from the front of a word; rest is what follows.
 struct NameRef {
@@ -48,7 +52,9 @@ NameRef read_name(const CharString& p) {
     return r;
 }
 
-bool starts_with(const CharString& w, Char c) { return !w.empty() && w[0] == c; }
+bool starts_with(const CharString& w, Char c) {
+    return !w.empty() && w[0] == c;
+}
 
 // The value of an expression of words [cursor, ...) as a word.
 CharString eval_word(const WordVector& words, std::size_t& cursor) {
@@ -178,8 +184,8 @@ void builtin_at(WordVector& original, CommandNode&) {
                 if (ref.index < 1 || static_cast<std::size_t>(ref.index) > v->size()) {
                     error_raise(ERR_SUBSCRIPT_RANGE | ERRF_NAME);
                 }
-                CharString element = combine((*v)[static_cast<std::size_t>(ref.index) - 1], op,
-                                             operand);
+                CharString element =
+                    combine((*v)[static_cast<std::size_t>(ref.index) - 1], op, operand);
                 var_set_element(CharView(name), ref.index, element);
             } else {
                 var_set(CharView(name), combine(var_value(CharView(name)), op, operand));
@@ -227,18 +233,29 @@ void builtin_setenv(WordVector& words, CommandNode&) {
     }
 }
 
+// Each pattern removes the first matching entry and looks again from the start, until a pass
+// finds nothing. An entry without "=" (a malformed environment handed to the shell) has no name
+// to remove it by; it is passed over, else the walk would find it again for ever.
 void builtin_unsetenv(WordVector& words, CommandNode&) {
     for (std::size_t a = 1; a < words.size(); ++a) {
-        for (bool again = true; again;) {
-            again = false;
-            for (const CharString& entry : env_words) {
-                CharString name = entry.substr(0, entry.find('='));
-                if (!pattern_match(name, words[a])) continue;
-                env_unset(CharView(name));
-                if (is_locale_variable(CharView(name))) locale_reinit();
-                again = true;
-                break;
+        std::size_t from = 0;
+        while (from < env_words.size()) {
+            std::size_t i = from;
+            CharString name;
+            for (; i < env_words.size(); ++i) {
+                const CharString& entry = env_words[i];
+                name.assign(entry, 0, entry.find('='));
+                if (pattern_match(name, words[a])) break;
             }
+            if (i == env_words.size()) break;
+            const std::size_t before = env_words.size();
+            env_unset(CharView(name));
+            if (env_words.size() == before) {
+                from = i + 1;
+                continue;
+            }
+            if (is_locale_variable(CharView(name))) locale_reinit();
+            from = 0;
         }
     }
 }

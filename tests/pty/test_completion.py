@@ -1,0 +1,212 @@
+"""File-name completion at a real terminal: escape completes, end of file lists, the line comes back.
+
+The shell pushes an edited line back into the terminal's input queue after it has answered a
+request; keys the test sends before that would land in front of the line. So before each key
+that follows a request (and before the first key of a line), the test waits until the shell is
+asleep waiting for input again: by then its terminal is set up and the line is back in the queue.
+"""
+
+import os
+import platform
+import pwd
+import time
+
+from ptyshell import Shell, config
+
+# The system call the shell sleeps in while it waits for terminal input (ppoll).
+_INPUT_WAIT_CALL = {'x86_64': '271', 'aarch64': '73'}.get(platform.machine())
+
+
+def wait_for_input(sh):
+    """Waits until the shell sleeps waiting for terminal input."""
+    deadline = time.monotonic() + sh.timeout
+    while time.monotonic() < deadline:
+        with open(f'/proc/{sh.child.pid}/syscall') as f:
+            if f.read().split()[0] == _INPUT_WAIT_CALL:
+                return
+        time.sleep(0.005)
+    sh.fail('the shell did not go back to waiting for input')
+
+
+def received(sh):
+    """Everything the terminal has shown so far."""
+    return ''.join(text for direction, text in sh.transcript.chunks if direction == '<')
+
+
+def make_files(*names):
+    """Creates empty files (and directories for names ending in "/") in the working directory."""
+    for name in names:
+        path = os.path.join(config.work, name)
+        if name.endswith('/'):
+            os.makedirs(path)
+        else:
+            os.makedirs(os.path.dirname(path), exist_ok=True)
+            open(path, 'w').close()
+
+
+def filec_shell(*setup):
+    """A shell with completion on, after the given command lines, waiting for the next line."""
+    sh = Shell()
+    for line in ('set filec', *setup):
+        sh.sendline(line)
+        sh.expect_prompt()
+    wait_for_input(sh)
+    return sh
+
+
+def run_pushed_line(sh, output):
+    """Ends the line waiting in the terminal and waits for its output and the next prompt."""
+    wait_for_input(sh)
+    sh.sendline()
+    sh.expect_exact(output + '\r\n')
+    sh.expect_prompt()
+
+
+def test_escape_completes_a_unique_name_without_the_bell():
+    make_files('d/unique.txt', 'd/other')
+    sh = filec_shell()
+    start = len(received(sh))
+    sh.send('echo d/uni\x1b')
+    sh.expect_exact('\b\bque.txt')  # written over the "^[" the terminal showed for escape
+    run_pushed_line(sh, 'd/unique.txt')
+    assert '\a' not in received(sh)[start:]
+
+
+def test_escape_completes_user_names_and_rings_for_an_unknown_user():
+    sh = filec_shell()
+    start = len(received(sh))
+    sh.send('echo ~roo\x1b')
+    sh.expect_exact('\b\bt \b')  # one character added: it, a blank, a backspace
+    run_pushed_line(sh, pwd.getpwnam('root').pw_dir)
+    assert '\a' not in received(sh)[start:]
+    wait_for_input(sh)
+    sh.send('echo ~nosuchuser/x\x1b')
+    sh.expect_exact('\b\b  \b\b\a')  # nothing added, and the bell
+    wait_for_input(sh)
+    sh.sendcontrol('u')
+    sh.sendline('echo next')
+    sh.expect_exact('next\r\n')
+    sh.expect_prompt()
+
+
+def test_ambiguous_prefix_rings_then_end_of_file_lists_and_gives_the_line_back():
+    make_files('abc', 'abd/')
+    sh = filec_shell()
+    sh.send('echo ab\x1b')
+    sh.expect_exact('\b\b  \b\b\a')
+    wait_for_input(sh)
+    sh.sendcontrol('d')
+    # Names run down columns two wider than the longest, each with its type character.
+    sh.expect(r'\r\nabc  abd/ *\r+\n')
+    sh.expect_prompt(same=True)
+    sh.expect_exact('echo ab')  # the line, back for editing
+    wait_for_input(sh)
+    sh.sendline('d')
+    sh.expect_exact('abd\r\n')
+    sh.expect_prompt()
+
+
+def test_fignore_passes_over_suffixes_unless_nothing_else_matches():
+    make_files('x.txt', 'x.bak')
+    sh = filec_shell('set fignore = ( .bak )')
+    start = len(received(sh))
+    sh.send('echo x\x1b')
+    sh.expect_exact('\b\b.txt')
+    run_pushed_line(sh, 'x.txt')
+    sh.sendline('rm x.txt')
+    sh.expect_prompt()
+    wait_for_input(sh)
+    sh.send('echo x\x1b')
+    sh.expect_exact('\b\b.bak')
+    run_pushed_line(sh, 'x.bak')
+    assert '\a' not in received(sh)[start:]
+
+
+def test_listing_hides_dot_names_only_for_an_empty_name_part():
+    make_files('sub/.hidden', 'sub/shown')
+    sh = filec_shell()
+    start = len(received(sh))
+    sh.send('echo sub/')
+    sh.sendcontrol('d')
+    sh.expect(r'\r\nshown  \r+\n')
+    sh.expect_prompt(same=True)
+    sh.expect_exact('echo sub/')
+    assert '.hidden' not in received(sh)[start:]
+    wait_for_input(sh)
+    sh.send('.')
+    sh.sendcontrol('d')
+    sh.expect(r'\r\n\./       \.\./      \.hidden  \r+\n')
+    sh.expect_prompt(same=True)
+    sh.expect_exact('echo sub/.')
+    wait_for_input(sh)
+    sh.sendcontrol('u')
+    sh.sendline('echo next')
+    sh.expect_exact('next\r\n')
+    sh.expect_prompt()
+
+
+def test_nobeep_silences_ambiguous_and_failed_completions():
+    make_files('abc', 'abd')
+    sh = filec_shell('set nobeep')
+    start = len(received(sh))
+    sh.send('echo ab\x1b')
+    sh.expect_exact('\b\b  \b\b')
+    wait_for_input(sh)
+    sh.send('q\x1b')
+    sh.expect_exact('\b\b  \b\b')
+    run_pushed_line(sh, 'abq')
+    assert '\a' not in received(sh)[start:]
+
+
+def test_a_tab_in_the_line_reprints_the_prompt_and_the_line():
+    make_files('unique.txt')
+    sh = filec_shell()
+    sh.send('echo\tuni\x1b')
+    sh.expect_exact('\b\bque.txt')
+    sh.expect_exact('\r')
+    sh.expect_prompt(same=True)
+    sh.expect_exact('echo\tunique.txt')
+    wait_for_input(sh)
+    sh.sendline()
+    sh.expect_exact('\r\nunique.txt\r\n')
+    sh.expect_prompt()
+
+
+def test_long_lines_are_read_whole():
+    sh = filec_shell()
+    # More than is left of the input block: the line moves whole into a fresh block.
+    line = 'echo ' + 'b' * 1000 + ' end'
+    sh.sendline(line)
+    sh.expect_exact(line[5:] + '\r\n')  # the terminal's echo of what was typed
+    sh.expect_exact(line[5:] + '\r\n')  # the output
+    sh.expect_prompt()
+    wait_for_input(sh)
+    # A line that fills the line buffer is taken as it is, even when it ends with escape.
+    sh.send('echo ' + 'a' * 1018 + '\x1b')
+    sh.sendline()
+    sh.expect_exact('a' * 1018 + '\x1b\r\n')  # the escape came through (the echo shows ^[)
+    sh.expect_prompt()
+
+
+def test_interrupt_and_unset_leave_the_terminal_as_it_was():
+    make_files('unique.txt')
+    sh = filec_shell()
+    sh.send('echo half')
+    sh.sendcontrol('c')
+    sh.expect_prompt(same=True)
+    wait_for_input(sh)
+    sh.send('echo uni\x1b')
+    sh.expect_exact('\b\bque.txt')
+    run_pushed_line(sh, 'unique.txt')
+    sh.sendline('unset filec')
+    sh.expect_prompt()
+    sh.send('echo uni\x1b')  # escape ends no line any more
+    sh.sendline()
+    sh.expect_exact('uni\x1b\r\n')
+    sh.expect_prompt()
+    sh.sendline('set filec')
+    sh.expect_prompt()
+    wait_for_input(sh)
+    sh.sendcontrol('d')  # end of file on an empty line still ends the shell
+    sh.expect_exact('exit')
+    sh.expect_eof()

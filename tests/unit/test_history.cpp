@@ -1,0 +1,319 @@
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <string>
+
+#include "builtins/alias_builtins.h"
+#include "core/descriptors.h"
+#include "core/errors.h"
+#include "core/shell.h"
+#include "input/history.h"
+#include "input/input_buffer.h"
+#include "input/lexer.h"
+#include "input/word_list.h"
+#include "parse/syntax_tree.h"
+#include "vars/variables.h"
+
+namespace {
+
+// A word in a readable form: a quoted character is written with a backslash before it.
+std::string show(const CharString& w) {
+    std::string out;
+    for (Char c : w) {
+        if (is_quoted(c)) out += '\\';
+        int b = c & 0xff;
+        out += b == '\n' ? std::string("NL") : std::string(1, static_cast<char>(b));
+    }
+    return out;
+}
+
+// The words of a list joined by " | ".
+std::string show(const WordList& line) {
+    std::string out;
+    for (const LexWord* w = line.first(); w != line.head(); w = w->next) {
+        if (!out.empty()) out += " | ";
+        out += show(w->word);
+    }
+    return out;
+}
+
+// Enters an event whose words are the blank-separated words of text.
+void add_event(std::int32_t number, const std::string& text) {
+    WordList words;
+    std::size_t start = 0;
+    while (start < text.size()) {
+        std::size_t end = text.find(' ', start);
+        if (end == std::string::npos) end = text.size();
+        words.append(chars(text.substr(start, end - start)));
+        start = end + 1;
+    }
+    words.append(chars("\n"));
+    history_enter(number, words, false);
+    history.current_event = number;
+}
+
+struct Row {
+    const char* text;
+    const char* words;  // the words of the line, or null when only the error matters
+    const char* error;  // the deferred error, or null
+};
+
+class HistoryTest : public testing::Test {
+  protected:
+    void SetUp() override {
+        saved_diag_ = diagnostic_stream;
+        saved_out_ = output_stream;
+        diagnostic_stream = std::tmpfile();
+        output_stream = std::tmpfile();
+        reset();
+        shell.interactive = true;  // the quick form is recognised on interactive lines only
+    }
+    void TearDown() override {
+        std::fclose(diagnostic_stream);
+        std::fclose(output_stream);
+        diagnostic_stream = saved_diag_;
+        output_stream = saved_out_;
+        reset();
+        shell.interactive = false;
+    }
+    // Empty input, history list and history state; no error; the variable history unset.
+    static void reset() {
+        errors = ErrorState{};
+        lex_reset();
+        input = InputState{};
+        history = HistoryState{};
+        shell_variables.erase(chars("history"));
+    }
+    // Three events, the newest being ls -l /tmp.
+    void add_standard_events() {
+        add_event(1, "echo a/b/c.d x/y.z");
+        add_event(2, "cat lol bar");
+        add_event(3, "ls -l /tmp");
+    }
+    // The words of the first line of text, joined by " | ".
+    std::string lex(const std::string& text) {
+        text_ = to_char_string(text);
+        input.command_string = &text_;
+        WordList line;
+        lex_line(line);
+        return show(line);
+    }
+    // Lexes each row's text on the standard events and checks its words and error.
+    void check_rows(std::initializer_list<Row> rows) {
+        for (const Row& r : rows) {
+            reset();
+            add_standard_events();
+            std::string words = lex(r.text);
+            if (r.words) {
+                EXPECT_EQ(words, r.words) << "text: " << r.text;
+            }
+            if (r.error) {
+                EXPECT_EQ(errors.pending_error.value_or("none"), r.error) << "text: " << r.text;
+            } else {
+                EXPECT_EQ(errors.pending_error.value_or("none"), "none") << "text: " << r.text;
+            }
+        }
+    }
+    // What the history builtin writes with the given arguments.
+    std::string list(std::initializer_list<const char*> args) {
+        WordVector words{chars("history")};
+        for (const char* a : args) words.push_back(chars(a));
+        CommandNode node;
+        std::rewind(output_stream);
+        builtin_history(words, node);
+        std::fflush(output_stream);
+        std::string out;
+        long end = std::ftell(output_stream);
+        std::rewind(output_stream);
+        for (long i = 0; i < end; ++i) out += static_cast<char>(std::fgetc(output_stream));
+        return out;
+    }
+    // The event numbers of the list, newest first.
+    static std::string numbers() {
+        std::string out;
+        for (HistoryEntry* e = history.history_list.get(); e; e = e->next.get()) {
+            out += std::to_string(e->event_number) + " ";
+        }
+        return out;
+    }
+
+  private:
+    CharString text_;
+    FILE* saved_diag_ = nullptr;
+    FILE* saved_out_ = nullptr;
+};
+
+TEST_F(HistoryTest, EventsAndWordSelection) {
+    check_rows({
+        {"!!", "ls | -l | /tmp | NL", nullptr},
+        {"echo !$", "echo | /tmp | NL", nullptr},
+        {"echo !^", "echo | -l | NL", nullptr},
+        {"echo !*", "echo | -l | /tmp | NL", nullptr},
+        {"echo !:0", "echo | ls | NL", nullptr},
+        {"echo !:1-2", "echo | -l | /tmp | NL", nullptr},
+        {"echo !:1-", "echo | -l | NL", nullptr},
+        {"echo !:-1", "echo | ls | -l | NL", nullptr},
+        {"echo !:-", "echo | ls | -l | NL", nullptr},
+        {"echo !:1*", "echo | -l | /tmp | NL", nullptr},
+        {"echo !:2$x", "echo | /tmp$x | NL", nullptr},
+        {"!-1", "ls | -l | /tmp | NL", nullptr},
+        {"!-3", "echo | a/b/c.d | x/y.z | NL", nullptr},
+        {"!2:2", "bar | NL", nullptr},
+        {"!c", "cat | lol | bar | NL", nullptr},
+        {"!ec:$", "x/y.z | NL", nullptr},
+        {"echo !?tm?%", "echo | /tmp | NL", nullptr},
+        {"echo !?lo?%", "echo | lol | NL", nullptr},
+        {"echo !?lo?", "echo | cat | lol | bar | NL", nullptr},
+        {"!{!}x", "ls | -l | /tmpx | NL", nullptr},
+        {"!{c:1}x", "lolx | NL", nullptr},
+        {"echo x !#", "echo | x | echo | x | NL", nullptr},
+        {"echo !#:0", "echo | echo | NL", nullptr},
+        {"!x", nullptr, "x: Event not found"},
+        {"!9", nullptr, "9: Event not found"},
+        {"!-5", nullptr, "-1: Event not found"},
+        {"!?nowhere?", nullptr, "nowhere: Event not found"},
+        {"!??", nullptr, "No prev search"},
+        {"!!:2-1", nullptr, "Bad ! arg selector"},
+        {"!!:5", nullptr, "Bad ! arg selector"},
+        {"!%", nullptr, "Bad ! arg selector"},
+        {"!{!", nullptr, "Bad ! form"},
+    });
+}
+
+TEST_F(HistoryTest, Modifiers) {
+    check_rows({
+        {"!!:s/l/L/", "Ls | -l | /tmp | NL", nullptr},
+        {"!!:gs/l/L/", "Ls | -L | /tmp | NL", nullptr},
+        {"!c:as/l/L/", "cat | LoL | bar | NL", nullptr},
+        {"!c:gas/l/L/", "cat | LoL | bar | NL", nullptr},
+        {"!c:s/l/[&]/", "cat | [l]ol | bar | NL", nullptr},
+        {"!c:s/l/[\\&]/", "cat | [ | & | ]ol | bar | NL", nullptr},
+        {"!c:s/o\\/x/y", nullptr, "Modifier failed"},
+        {"!c:s/ol/", "cat | l | bar | NL", nullptr},
+        {"!c:s/l/L/:s/l/M/", "cat | LoM | bar | NL", nullptr},
+        {"!1:2:h", "x | NL", nullptr},
+        {"!1:*:t", "c.d | x/y.z | NL", nullptr},
+        {"!1:*:gt", "c.d | y.z | NL", nullptr},
+        {"!1:1:r !1:1:e", "a/b/c | d | NL", nullptr},
+        {"!1:1:ah", "a | NL", nullptr},
+        {"!1:1:s/b/B/ !1:1:&", "a/B/c.d | a/B/c.d | NL", nullptr},
+        {"!1:1:s/b/B/ !1:2:&", nullptr, "Modifier failed"},
+        {"^tmp^usr", "ls | -l | /usr | NL", nullptr},
+        {"^tmp^usr^ x", "ls | -l | /usr | x | NL", nullptr},
+        {"^l^L^:s/l/M/", "Ls | -M | /tmp | NL", nullptr},
+        {"!c:h", nullptr, "Modifier failed"},
+        {"!!:s/x/y/", nullptr, "Modifier failed"},
+        {"!!:z", nullptr, "Bad ! modifier: z"},
+        {"!!:aas/l/L/", nullptr, "Bad ! modifier: a"},
+        {"!!:ggs/l/L/", nullptr, "Bad ! modifier: g"},
+        {"!!:&", nullptr, "No previous substitute"},
+        {"!!:s//x/", nullptr, "No previous left hand side"},
+        {"!!:s", nullptr, "Bad substitute"},
+        {"!!:sxaxbx", nullptr, "Bad substitute"},
+        {"!!:s/0123456789012345678901234567890123/x/", nullptr, "Bad substitute"},
+        {"!!:s/l/0123456789012345678901234567890123456789012345678901234567890123/", nullptr,
+         "Right hand side too long"},
+        {"!!:as/l/ll/", nullptr, "Substitution buffer overflow"},
+        {"x !#:*:h", "x | NL", nullptr},
+    });
+}
+
+TEST_F(HistoryTest, LiteralHistoryCharacter) {
+    const Row rows[] = {
+        {"echo a ! b", "echo | a | ! | b | NL", nullptr},
+        {"echo a!", "echo | a! | NL", nullptr},
+        {"echo x!=y a!~", "echo | x!=y | a!~ | NL", nullptr},
+        {"echo !(", "echo | ! | ( | NL", nullptr},
+        {"echo \\!!", "echo | \\!! | NL", nullptr},
+        {"echo '!'", "echo | '!' | NL", nullptr},
+        {"echo !-", "echo | !- | NL", nullptr},
+    };
+    for (const Row& r : rows) {
+        reset();
+        add_standard_events();
+        EXPECT_EQ(lex(r.text), r.words) << "text: " << r.text;
+        EXPECT_FALSE(errors.pending_error.has_value()) << "text: " << r.text;
+        EXPECT_FALSE(lexer.had_history) << "text: " << r.text;
+    }
+}
+
+TEST_F(HistoryTest, SearchTextIsRemembered) {
+    add_standard_events();
+    EXPECT_EQ(lex("echo !?lo?"), "echo | cat | lol | bar | NL");
+    input = InputState{};
+    EXPECT_EQ(lex("echo !??:1"), "echo | lol | NL");
+    input = InputState{};
+    // The last search text is the default left side of :s.
+    EXPECT_EQ(lex("!!:s//LO/"), "NL") << "no lo in ls -l /tmp";
+    EXPECT_EQ(*errors.pending_error, "Modifier failed");
+    errors = ErrorState{};
+    input = InputState{};
+    EXPECT_EQ(lex("!?lo?:s//LO/"), "cat | LOl | bar | NL");
+}
+
+TEST_F(HistoryTest, PrintOnlyAndReferences) {
+    add_standard_events();
+    EXPECT_EQ(lex("!1:p"), "echo | a/b/c.d | x/y.z | NL");
+    EXPECT_EQ(history.print_only, 1);
+    // Selecting an event by number counts as using it now.
+    EXPECT_EQ(history.history_list->next->next->reference_number, 3);
+}
+
+TEST_F(HistoryTest, HashReferencesAreLimited) {
+    std::string line = "x";
+    for (int i = 0; i < 10; ++i) line += " !#:0";
+    EXPECT_EQ(lex(line).size(), std::string("x | NL").size() + 10 * std::string(" | x").size());
+    EXPECT_FALSE(errors.pending_error.has_value());
+    reset();
+    lex(line + " !#:0");
+    ASSERT_TRUE(errors.pending_error.has_value());
+    EXPECT_EQ(*errors.pending_error, "!# History loop");
+}
+
+TEST_F(HistoryTest, WithoutTheVariableOnlyTheLastLineIsKept) {
+    WordList line;
+    for (const char* w : {"echo", "a", "\n"}) line.append(chars(w));
+    history_save_line(line);
+    history_save_line(line);
+    history_save_line(line);
+    EXPECT_EQ(numbers(), "3 ");
+    WordList empty;
+    empty.append(chars("\n"));
+    history_save_line(empty);
+    EXPECT_EQ(numbers(), "3 ");
+}
+
+TEST_F(HistoryTest, PruningFollowsUse) {
+    var_set("history", chars("2"));
+    WordList line;
+    for (const char* w : {"echo", "a", "\n"}) line.append(chars(w));
+    for (int i = 0; i < 3; ++i) history_save_line(line);
+    EXPECT_EQ(numbers(), "3 2 1 ");
+    history_save_line(line);
+    EXPECT_EQ(numbers(), "4 3 2 ");
+    // A listing counts as a use of every event, so the next line prunes nothing.
+    list({"-h", "0"});
+    history_save_line(line);
+    EXPECT_EQ(numbers(), "5 4 3 2 ");
+    // Event 2, used by number, outlives event 3.
+    lex("!2");
+    history_save_line(line);
+    history_save_line(line);
+    EXPECT_EQ(numbers(), "7 6 5 4 2 ");
+}
+
+TEST_F(HistoryTest, Listing) {
+    add_standard_events();
+    EXPECT_EQ(list({}), "") << "history unset: nothing";
+    var_set("history", chars("2"));
+    EXPECT_EQ(list({}), "     2\tcat lol bar\n     3\tls -l /tmp\n");
+    EXPECT_EQ(list({"-r"}), "     3\tls -l /tmp\n     2\tcat lol bar\n");
+    EXPECT_EQ(list({"-h", "1"}), "ls -l /tmp\n");
+    EXPECT_EQ(list({"-hr", "5"}), "ls -l /tmp\ncat lol bar\necho a/b/c.d x/y.z\n");
+    EXPECT_EQ(list({"--h-", "1"}), "ls -l /tmp\n");
+    // Every listing raised every reference number by one.
+    EXPECT_EQ(history.history_list->reference_number, 3 + 5);
+    EXPECT_THROW(list({"-x"}), ShellError);
+}
+
+}  // namespace

@@ -80,9 +80,14 @@ void builtin_eval(WordVector& words, CommandNode&) {
     bool failed = run_recovering([&] {
         input.eval = WordCursor{};
         input.eval.words = &text;
+        // The first line's position is taken before any of its characters is read.
+        input.current_input_kind = INPUT_EVAL;
         fds.shell_in = fd_copy(0, -1);
         fds.shell_out = fd_copy(1, -1);
         fds.shell_diag = fd_copy(2, -1);
+        for (int fd : {fds.shell_in, fds.shell_out, fds.shell_diag}) {
+            if (fd > 2) set_cloexec(fd);
+        }
         fds.fds_prepared = false;
         run_command_loop(false);
     });

@@ -90,6 +90,9 @@ int fd_move(int from, int to) {
 
 void init_descriptors() {
     fds.fds_prepared = false;
+    // 15 is kept by every later cleanup as the terminal's number; one inherited there is not
+    // the shell's and must not reach its children.
+    close(TTY_FD);
     fds.shell_in = fd_copy(0, SHELL_IN_FD);
     set_cloexec(fds.shell_in);
     fds.shell_out = fd_copy(1, SHELL_OUT_FD);

@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <csignal>
+#include <list>
 #include <cstring>
 #include <exception>
 
@@ -368,8 +369,10 @@ void execute_command(CommandNode& node, int wants_terminal, PipeEnds* pipe_in,
 }  // namespace
 
 void execute_tree(CommandNode* node, int wants_terminal, PipeEnds* pipe_in, PipeEnds* pipe_out) {
-    // Lists are walked in a loop rather than by recursion on their right side, so that a line
-    // of many commands needs no deep stack.
+    // Lists and pipelines are walked in a loop rather than by recursion on their right side,
+    // so that a line of many commands needs no deep stack. The pipes between the processes of
+    // a pipeline live here, at stable addresses, until the walk is done.
+    std::list<PipeEnds> pipes;
     while (node) {
         if (node->node_flags & FLAG_BACKGROUND) wants_terminal = 0;
         CommandNode* left = node->left.get();
@@ -380,14 +383,16 @@ void execute_tree(CommandNode* node, int wants_terminal, PipeEnds* pipe_in, Pipe
                                     (FLAG_BACKGROUND | FLAG_PIPE_IN | FLAG_NO_INTERRUPT |
                                      FLAG_ERR_TOO);
                 left->node_flags |= FLAG_PIPE_OUT;
-                PipeEnds p;
+                PipeEnds& p = pipes.emplace_back();
                 execute_tree(left, wants_terminal, pipe_in, &p);
                 right->node_flags |= node->node_flags & (FLAG_BACKGROUND | FLAG_PIPE_OUT |
                                                          FLAG_NO_FORK | FLAG_NO_INTERRUPT);
                 right->node_flags |= FLAG_PIPE_IN;
-                execute_tree(right, wants_terminal >= 0 ? 0 : wants_terminal, &p, pipe_out);
-                release_std_fds(*node);
-                return;
+                // The right side is walked in this loop too: a pipe nests to the right.
+                if (wants_terminal >= 0) wants_terminal = 0;
+                pipe_in = &p;
+                node = right;
+                continue;
             }
             case CMD_LIST:
             case CMD_OR:

@@ -74,6 +74,7 @@ ssize_t read_input(int fd, char* buf, std::size_t n) {
 
 // The next character of the descriptor, or -1 at its end.
 int input_fill() {
+    if (input.descriptor_finished) return -1;
     if (input.input_seekable) {
         if (input.input_offset < input.buffer_start || input.input_offset > input.buffer_end) {
             input.buffer_start = input.buffer_end = input.input_offset;
@@ -309,7 +310,15 @@ void input_release() {
 }
 
 void input_to_eof() {
-    if (fds.shell_in >= 0) lseek(fds.shell_in, 0, SEEK_END);
+    // A pipe cannot be positioned at its end. Left as it is, the shell would go on reading the
+    // script after an exit or an error from the middle of a line; so a script on a pipe that
+    // has begun ends there, as a script file does. A terminal, or a pipe standing in for one
+    // (-i), only loses what was typed ahead; a pipe not yet read (an error in a start-up file)
+    // loses nothing.
+    if (fds.shell_in >= 0 && lseek(fds.shell_in, 0, SEEK_END) < 0 && input.buffer_end > 0 &&
+        !shell.interactive && !isatty(fds.shell_in)) {
+        input.descriptor_finished = true;
+    }
     input.current_input_kind = INPUT_FILE;
     input.input_offset = input.buffer_end;
     input.alias = WordCursor{};

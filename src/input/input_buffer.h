@@ -53,6 +53,7 @@ struct InputState {
     std::int32_t current_input_kind = INPUT_FILE;  ///< kind of the last character's source
     int read_pushback = 0;            ///< one character pushed back; 0 none
     int eof_retries = 0;              ///< consecutive ends of file from a terminal
+    bool descriptor_finished = false;  ///< a pipe thrown away by input_to_eof reads as ended
 };
 extern InputState input;
 

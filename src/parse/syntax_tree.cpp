@@ -21,6 +21,8 @@
 // ( ls ) > f reads (list - (subshell >f (simple [nofork] ls))).
 #include "parse/syntax_tree.h"
 
+#include <vector>
+
 #include <cstdio>
 
 namespace {
@@ -162,4 +164,21 @@ std::string debug_tree(const CommandNode* node) {
     std::string out;
     put_tree(out, node);
     return out;
+}
+
+CommandNode::~CommandNode() {
+    std::vector<std::unique_ptr<CommandNode>> pending;
+    auto take = [&pending](std::unique_ptr<CommandNode>& child) {
+        if (child) pending.push_back(std::move(child));
+    };
+    take(left);
+    take(right);
+    take(body);
+    while (!pending.empty()) {
+        std::unique_ptr<CommandNode> node = std::move(pending.back());
+        pending.pop_back();
+        take(node->left);
+        take(node->right);
+        take(node->body);
+    }
 }

@@ -44,6 +44,12 @@ struct CommandNode {
     WordVector words;                       ///< simple: the command's words
     std::unique_ptr<CommandNode> body;      ///< subshell: the list inside the parentheses
     std::int32_t nice_value = 0;            ///< priority increment under FLAG_NICE
+
+    CommandNode() = default;
+    CommandNode(CommandNode&&) = default;
+    CommandNode& operator=(CommandNode&&) = default;
+    /// Frees the operands without recursion: a line of many commands nests deeply.
+    ~CommandNode();
 };
 
 using CommandTree = std::unique_ptr<CommandNode>;

@@ -51,8 +51,8 @@ def test_a_foreground_job_gets_the_terminal_and_the_shell_takes_it_back():
 
 def test_an_interrupt_kills_the_foreground_job_and_returns_to_the_prompt():
     sh = Shell()
-    sh.sendline('sleep 30')
-    sh.expect_exact('sleep 30')  # the echo of the line: the job is starting
+    sh.sendline("sh -c 'echo started; exec sleep 30'")
+    sh.expect_exact('started\r\n')  # the job's own output: it runs and holds the terminal
     sh.sendcontrol('c')
     sh.expect_prompt()
     sh.sendline('echo status $status')

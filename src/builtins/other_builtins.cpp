@@ -74,19 +74,23 @@ void builtin_eval(WordVector& words, CommandNode&) {
     WordCursor saved_eval = input.eval;
     bool prepared = fds.fds_prepared;
     int saved_in = fds.shell_in, saved_out = fds.shell_out, saved_diag = fds.shell_diag;
-    int kept_in = fd_copy(saved_in, -1);
-    int kept_out = fd_copy(saved_out, -1);
-    int kept_diag = fd_copy(saved_diag, -1);
+    // The eval's commands take 0, 1 and 2 of the eval command as the shell's own descriptors;
+    // when those were not set up they are the shell's descriptors already, and stay.
+    int kept_in = prepared ? fd_copy(saved_in, -1) : saved_in;
+    int kept_out = prepared ? fd_copy(saved_out, -1) : saved_out;
+    int kept_diag = prepared ? fd_copy(saved_diag, -1) : saved_diag;
     bool failed = run_recovering([&] {
         input.eval = WordCursor{};
         input.eval.words = &text;
         // The first line's position is taken before any of its characters is read.
         input.current_input_kind = INPUT_EVAL;
-        fds.shell_in = fd_copy(0, -1);
-        fds.shell_out = fd_copy(1, -1);
-        fds.shell_diag = fd_copy(2, -1);
-        for (int fd : {fds.shell_in, fds.shell_out, fds.shell_diag}) {
-            if (fd > 2) set_cloexec(fd);
+        if (prepared) {
+            fds.shell_in = fd_copy(0, -1);
+            fds.shell_out = fd_copy(1, -1);
+            fds.shell_diag = fd_copy(2, -1);
+            for (int fd : {fds.shell_in, fds.shell_out, fds.shell_diag}) {
+                if (fd > 2) set_cloexec(fd);
+            }
         }
         fds.fds_prepared = false;
         run_command_loop(false);
@@ -94,14 +98,17 @@ void builtin_eval(WordVector& words, CommandNode&) {
     input.eval = saved_eval;
     input_done = false;
     fds.fds_prepared = prepared;
-    for (int fd : {fds.shell_in, fds.shell_out, fds.shell_diag}) {
-        if (fd > 2) close(fd);
-    }
-    fds.shell_in = fd_move(kept_in, saved_in);
-    fds.shell_out = fd_move(kept_out, saved_out);
-    fds.shell_diag = fd_move(kept_diag, saved_diag);
-    for (int fd : {fds.shell_in, fds.shell_out, fds.shell_diag}) {
-        if (fd > 2) set_cloexec(fd);
+    if (prepared) {
+        for (int fd : {fds.shell_in, fds.shell_out, fds.shell_diag}) {
+            if (fd > 2) close(fd);
+        }
+        fds.shell_in = fd_move(kept_in, saved_in);
+        fds.shell_out = fd_move(kept_out, saved_out);
+        fds.shell_diag = fd_move(kept_diag, saved_diag);
+    } else {
+        fds.shell_in = kept_in;
+        fds.shell_out = kept_out;
+        fds.shell_diag = kept_diag;
     }
     if (failed) error_raise(ERRF_SILENT);
 }

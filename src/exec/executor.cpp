@@ -106,17 +106,18 @@ bool has_command_substitution(const WordVector& words) {
 // A builtin run in the shell without redirections or pipes would only get copies of the
 // shell's own descriptors on 0, 1 and 2, and its output reaches the same files through the
 // shell's streams; the set-up is skipped then, except where 0, 1 and 2 reach something else:
-// exec and eval take them as the shell's descriptors, if and repeat run a command again on
-// them, login hands them to its program, and the child of a command substitution in the words
-// reads the command's standard input from 0.
+// exec takes them as the shell's descriptors, if and repeat run a command again on them,
+// login hands them to its program, and the child of a command substitution in the words reads
+// the command's standard input from 0. (eval takes them when they were set up, and the
+// shell's own descriptors otherwise: the same files.)
 bool needs_descriptors(const CommandNode& node, const BuiltinEntry* builtin, bool forked) {
     if (forked || !builtin) return true;
     if (node.input_word || node.output_word ||
         (node.node_flags & (FLAG_PIPE_IN | FLAG_PIPE_OUT | FLAG_HERE_DOC))) {
         return true;
     }
-    return is_builtin(builtin, "exec") || is_builtin(builtin, "eval") ||
-           is_builtin(builtin, "if") || is_builtin(builtin, "repeat") ||
+    return is_builtin(builtin, "exec") || is_builtin(builtin, "if") ||
+           is_builtin(builtin, "repeat") ||
            is_builtin(builtin, "login") || has_command_substitution(node.words);
 }
 

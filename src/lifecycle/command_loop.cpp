@@ -50,6 +50,12 @@ void read_and_run_line(bool catch_errors, WordList& line, CommandTree& tree) {
         std::fflush(output_stream);
     }
     errors.pending_error.reset();
+    // The end of eval text finishes the eval's loop. Reading on would find it too and unwind;
+    // seen here, before the line, the loop ends the same way without the unwind.
+    if (input.eval.words && input.eval.used_up && !input.read_pushback && !input.alias.words) {
+        input_done = true;
+        return;
+    }
     bool had_history = lex_line(line);
     if ((had_history && !errors.pending_error && shell.interactive) || var_lookup("verbose")) {
         print_word_list(diagnostic_stream, line);
@@ -79,6 +85,10 @@ void run_command_loop(bool catch_errors) {
                 WordList line;
                 CommandTree tree;
                 read_and_run_line(catch_errors, line, tree);
+                if (input_done) {
+                    input_done = false;
+                    return;
+                }
                 break;
             } catch (const ShellError&) {
                 point.restore_mask();

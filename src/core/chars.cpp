@@ -85,7 +85,6 @@ int locale_sb_limit() {
     return sb_limit;
 }
 
-bool char_is_digit(Char c) { return in_locale(c) && std::isdigit(c); }
 bool char_is_alpha(Char c) { return in_locale(c) && std::isalpha(c); }
 bool char_is_alnum(Char c) { return in_locale(c) && std::isalnum(c); }
 bool byte_is_print(unsigned char c) { return std::isprint(c); }

@@ -114,8 +114,8 @@ inline bool char_is(Char c, unsigned bits) { return c >= 0 && (CharClass[c & 0xf
 void locale_changed();
 /// Bytes below this are single-byte characters of the current locale.
 int locale_sb_limit();
-/// Locale digit test of an unquoted Char below the single-byte limit.
-bool char_is_digit(Char c);
+/// Decimal digit test of an unquoted Char: the digits are 0 to 9 in every locale.
+inline bool char_is_digit(Char c) { return c >= '0' && c <= '9'; }
 /// Locale letter test of an unquoted Char below the single-byte limit.
 bool char_is_alpha(Char c);
 /// Locale letter-or-digit test of an unquoted Char below the single-byte limit.

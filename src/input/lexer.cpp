@@ -240,8 +240,8 @@ void scan_dollar() {
 }
 
 // Reads one word into a fresh string.
-CharString lex_word() {
-    CharString word;
+// Reads one word into word, which is empty on entry (a node's string, whose room is reused).
+void lex_word(CharString& word) {
     int c;
     int request = SUB_ALL;
     int quote = 0;
@@ -275,21 +275,21 @@ CharString lex_word() {
                 } else {
                     unget_char(next);
                 }
-                return word;
+                return;
             }
             case ';':
             case '(':
             case ')':
             case '\n':
                 word += static_cast<Char>(c);
-                return word;
+                return;
             case '#': {
                 if (shell.interactive) break;
                 int before = 0;
                 while ((c = get_char(0)) != '\n') before = c;
                 if (before == '\\') continue;
                 word += '\n';
-                return word;
+                return;
             }
             case '\\': {
                 int next = get_char(0);
@@ -321,16 +321,16 @@ CharString lex_word() {
             } else if (c == '\n') {
                 error_defer(ERR_UNMATCHED, quote);
                 unget_char(c);
-                return word;
+                return;
             }
         } else if (char_is(static_cast<Char>(c), CC_META | CC_QUOTE | CC_BACKQUOTE | CC_ESCAPE)) {
             if (c == '\\') {
                 int next = get_char(0);
                 if (next == '\n') {
                     if (input.one_line_count == 1) input.one_line_count = 2;
-                    return word;
+                    return;
                 }
-                if (full()) return word;
+                if (full()) return;
                 store_escaped(next);
                 c = get_char(request);
                 continue;
@@ -340,12 +340,12 @@ CharString lex_word() {
                 request = c == '"' ? SUB_ALL : SUB_HISTORY;
             } else if (!(c == '#' && shell.interactive)) {
                 unget_char(c);
-                return word;
+                return;
             }
         }
         if (full()) {
             unget_char(c);
-            return word;
+            return;
         }
         word += static_cast<Char>(c);
         c = get_char(request);
@@ -368,7 +368,12 @@ bool lex_line(WordList& line) {
         unread_char(c);
     }
     for (;;) {
-        LexWord* w = line.append(lex_word());
+        // The word is read aside and then linked in: while it is read, the line holds only the
+        // words before it (what !# refers to).
+        static CharString word;
+        word.clear();
+        lex_word(word);
+        LexWord* w = line.append_copy(word);
         if (!w->word.empty() && w->word[0] == '\n') break;
     }
     lexer.current_words = nullptr;

@@ -30,6 +30,8 @@ public:
 
     /// Appends a word at the end; returns its node.
     LexWord* append(CharString word) { return insert_before(&head_, std::move(word)); }
+    /// Appends a copy of a word at the end (reusing the room of a freed node); returns its node.
+    LexWord* append_copy(CharView word);
     /// Inserts a word before pos; returns its node.
     LexWord* insert_before(LexWord* pos, CharString word);
     /// Unlinks and frees the nodes of [first, end).

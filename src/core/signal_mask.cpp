@@ -1,15 +1,22 @@
 #include "core/signal_mask.h"
 
+#include <cstring>
+
 namespace {
 // The mask in force; valid from the first change on. A child made by fork has its own copy; a
 // child that borrows the shell's memory changes it, and the shell sets its whole mask again
 // when the child is done.
 sigset_t current;
 bool known = false;
+
+// Both sets are built from empty sets by the calls here, so the bytes beyond the signals the
+// system has are 0 in both.
+bool same(const sigset_t& a, const sigset_t& b) { return std::memcmp(&a, &b, sizeof a) == 0; }
 }  // namespace
 
 void mask_change(int how, const sigset_t* set, sigset_t* old) {
     if (!known) {
+        sigemptyset(&current);
         sigprocmask(SIG_BLOCK, nullptr, &current);
         known = true;
     }
@@ -31,6 +38,7 @@ void mask_change(int how, const sigset_t* set, sigset_t* old) {
     }
     sigdelset(&next, SIGKILL);
     sigdelset(&next, SIGSTOP);
+    if (same(next, current)) return;
     sigprocmask(SIG_SETMASK, &next, nullptr);
     current = next;
 }

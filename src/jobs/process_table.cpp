@@ -243,13 +243,13 @@ void add_process(pid_t pid, CommandNode* node) {
 void reap_children() {
     int saved_errno = errno;
     signal_records.child = 0;
+    int options = WNOHANG;
+    if (shell.handle_interrupts && (loop_state.source_in_progress || isatty(fds.shell_in))) {
+        options |= WUNTRACED;
+    }
     for (;;) {
         int status = 0;
         struct rusage usage {};
-        int options = WNOHANG;
-        if (shell.handle_interrupts && (isatty(fds.shell_in) || loop_state.source_in_progress)) {
-            options |= WUNTRACED;
-        }
         pid_t pid = wait4(-1, &status, options, &usage);
         if (pid <= 0) {
             if (pid < 0 && errno == EINTR) continue;

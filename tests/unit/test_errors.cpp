@@ -7,6 +7,7 @@
 
 #include "core/descriptors.h"
 #include "core/errors.h"
+#include "core/signal_mask.h"
 
 namespace {
 
@@ -110,15 +111,16 @@ TEST_F(ErrorsTest, UndefinedVariableShowsTheVisibleName) {
 }
 
 TEST_F(ErrorsTest, RecoveryRestoresTheSignalMask) {
+    // The shell changes its mask only through mask_change, which keeps a copy of it.
     sigset_t before, blocked, after;
-    sigprocmask(SIG_BLOCK, nullptr, &before);
+    mask_change(SIG_BLOCK, nullptr, &before);
     bool abandoned = run_recovering([&] {
         sigemptyset(&blocked);
         sigaddset(&blocked, SIGUSR1);
-        sigprocmask(SIG_BLOCK, &blocked, nullptr);
+        mask_change(SIG_BLOCK, &blocked, nullptr);
         error_raise(ERR_SYNTAX | ERRF_SILENT);
     });
-    sigprocmask(SIG_BLOCK, nullptr, &after);
+    sigprocmask(SIG_BLOCK, nullptr, &after);  // the system's own view
     EXPECT_TRUE(abandoned);
     EXPECT_EQ(sigismember(&after, SIGUSR1), sigismember(&before, SIGUSR1));
     EXPECT_FALSE(run_recovering([] {}));

@@ -1,5 +1,6 @@
 #include "expand/command_subst.h"
 
+#include <fcntl.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -43,40 +44,42 @@ CommandNode pseudo_command(const char* name) {
 
 // Collects the words of a command's output.
 class OutputWords {
-public:
+  public:
     OutputWords(WordVector& words, bool quoted_mode, bool literal)
         : words_(words), quoted_(quoted_mode), literal_(literal) {}
 
-    // Appends one character to the open word.
-    void add(Char c) {
-        if (current_.size() >= WORD_ROOM) error_raise(ERR_WORD_TOO_LONG);
+    // Appends one character to the open word; false when the word is full.
+    [[nodiscard]] bool add(Char c) {
+        if (current_.size() >= WORD_ROOM) return false;
         current_ += c;
+        return true;
     }
     // Ends the open word: kept when it has characters, or always in literal mode.
     void end_word() {
         if (!current_.empty() || literal_) words_.push_back(std::move(current_));
         current_.clear();
     }
-    void byte(unsigned char b, bool last) {
+    // Takes one byte of the output; false when it would make a word too long.
+    [[nodiscard]] bool byte(unsigned char b, bool last) {
         if (b == '\n') {
             if (!last) end_word();
-        } else if (!quoted_ && (b == ' ' || b == '\t')) {
-            end_word();
-        } else if (b == 0) {
+        } else if ((!quoted_ && (b == ' ' || b == '\t')) || b == 0) {
             end_word();
         } else {
-            add(quoted_ ? quoted(b) : static_cast<Char>(b));
+            return add(quoted_ ? quoted(b) : static_cast<Char>(b));
         }
+        return true;
     }
     CharString& current() { return current_; }
 
-private:
+  private:
     WordVector& words_;
     bool quoted_, literal_;
     CharString current_;
 };
 
-// Runs one command text and adds its output to the words.
+// Runs one command text and adds its output to the words. "Word too long" is raised only once
+// the child is collected, so that no job of it is left behind.
 void run_and_collect(const CharString& command, OutputWords& out) {
     PipeEnds p;
     make_pipe(p);
@@ -88,6 +91,13 @@ void run_and_collect(const CharString& command, OutputWords& out) {
         dup2(fds.shell_diag, 2);
         close(p.fd[0]);
         close(p.fd[1]);
+        // The shell input and the saved standard input become copies of 0. Where 0 is closed
+        // (a shell started without a standard input), the copies must not stay the shell's
+        // own descriptors: a command reading its input would read the shell's script.
+        if (fcntl(0, F_GETFD) < 0) {
+            close(SHELL_IN_FD);
+            close(SAVED_STDIN_FD);
+        }
         init_descriptors();
         static CharString text;
         text = command;
@@ -103,22 +113,25 @@ void run_and_collect(const CharString& command, OutputWords& out) {
         run_line_in_child(line);
     }
     close(p.fd[1]);
-    // Bytes are handled one block behind, so that the very last newline can be told apart.
+    // Bytes are handled one behind, so that the very last newline can be told apart.
     char buf[1024];
     int pending = -1;
-    for (;;) {
+    bool fits = true;
+    while (fits) {
         ssize_t n = read(p.fd[0], buf, sizeof buf);
         if (n < 0 && errno == EINTR) continue;
         if (n <= 0) break;
-        for (ssize_t i = 0; i < n; ++i) {
-            if (pending >= 0) out.byte(static_cast<unsigned char>(pending), false);
+        for (ssize_t i = 0; i < n && fits; ++i) {
+            if (pending >= 0) fits = out.byte(static_cast<unsigned char>(pending), false);
             pending = static_cast<unsigned char>(buf[i]);
         }
     }
-    if (pending >= 0) out.byte(static_cast<unsigned char>(pending), true);
+    if (fits && pending >= 0) fits = out.byte(static_cast<unsigned char>(pending), true);
+    // Closed before the wait: a child still writing ends on the broken pipe.
     close(p.fd[0]);
     collect_free_entries();
     restore_job_in_progress();
+    if (!fits) error_raise(ERR_WORD_TOO_LONG);
 }
 
 }  // namespace
@@ -129,7 +142,9 @@ WordVector command_substitute(const CharString& word, bool literal) {
     std::size_t i = 0;
     for (;;) {
         // Text up to a plain backquote joins the open word.
-        while (i < word.size() && word[i] != '`') out.add(word[i++]);
+        while (i < word.size() && word[i] != '`') {
+            if (!out.add(word[i++])) error_raise(ERR_WORD_TOO_LONG);
+        }
         if (i >= word.size()) {
             if (!out.current().empty()) out.end_word();
             return words;

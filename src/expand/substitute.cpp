@@ -107,9 +107,9 @@ bool value_in_progress() {
 
 // The first place at or after from where left stands in word, quote marks ignored (values carry
 // none, while the lexer marks some characters of a modifier's text).
-std::size_t find_unmarked(const CharString& word, const CharString& left) {
+std::size_t find_unmarked(const CharString& word, const CharString& left, std::size_t from) {
     if (left.size() > word.size()) return CharString::npos;
-    for (std::size_t at = 0; at + left.size() <= word.size(); ++at) {
+    for (std::size_t at = from; at + left.size() <= word.size(); ++at) {
         std::size_t i = 0;
         while (i < left.size() && trim(word[at + i]) == trim(left[i])) ++i;
         if (i == left.size()) return at;
@@ -119,13 +119,19 @@ std::size_t find_unmarked(const CharString& word, const CharString& left) {
 
 // Applies one s modifier; false when its left text is not found.
 bool substitute_text(CharString& word, const Modifier& mod) {
-    std::size_t at = find_unmarked(word, mod.left);
+    std::size_t at = find_unmarked(word, mod.left, 0);
     if (at == CharString::npos) return false;
     word.replace(at, mod.left.size(), mod.right);
     if (!subst.repeat) return true;
     // Bounded: see REPEAT_ROUNDS. A word past the word room is refused later by the reader.
+    const std::size_t span = mod.left.size();
     for (int round = 1; round < REPEAT_ROUNDS && word.size() <= WORD_ROOM; ++round) {
-        at = find_unmarked(word, mod.left);
+        // Each round takes the first match in the whole new word. The text before the last
+        // replacement is unchanged and held no match, so the first match can only start where
+        // it reaches into the replacement: the search resumes there, not at 0, so that a long
+        // left text does not cost a scan of the whole word in every round.
+        at = span == 0 ? 0 : at - std::min(at, span - 1);
+        at = find_unmarked(word, mod.left, at);
         if (at == CharString::npos) break;
         word.replace(at, mod.left.size(), mod.right);
     }
@@ -457,10 +463,11 @@ void read_dollar() {
     subst.modifiers = std::move(mods);
     subst.budget = budget;
     subst.repeat = repeat;
-    if (count) {
-        lex_push_text(format_number(static_cast<std::int32_t>(*count)));
-        error_raise_pending();
-    }
+    if (count) lex_push_text(format_number(static_cast<std::int32_t>(*count)));
+    // A deferred error of the construct is raised when its value is delivered; a value of no
+    // words is delivered at once. Left pending, it would be raised by whichever construct
+    // delivers a word next, perhaps in another command.
+    if (count || subst.value_words.empty()) error_raise_pending();
 }
 
 // Appends to a word under construction ("Word too long" past the room of a word).

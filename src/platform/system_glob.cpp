@@ -94,7 +94,8 @@ int glob_quoted(const char* pattern, bool nocheck, std::vector<std::string>& pat
     switch (glob(given, 0, nullptr, &buf.g)) {
         case 0:
             report.matched = buf.g.gl_pathc > 0;
-            paths.reserve(paths.size() + buf.g.gl_pathc);
+            // No reserve of the exact size: called once per word, it would copy every earlier
+            // path each time. Left to grow geometrically, the append stays linear.
             for (std::size_t i = 0; i < buf.g.gl_pathc; ++i) paths.emplace_back(buf.g.gl_pathv[i]);
             return GLOB_STATUS_OK;
         case GLOB_NOMATCH:

@@ -288,6 +288,8 @@ TEST_F(SubstTest, ModifiersAndTheWordBudget) {
     set("y", words({"abc"}));
     set("z", words({"aa", "ba"}));
     set("w", words({"a"}));
+    set("t", words({"aaab", "xabab"}));
+    set("none", {});
     std::vector<Row> rows = {
         {words({"$x:h"}), gives({"a/b", "e/f"})},
         {words({"$x:gh"}), gives({"a/b", "e"})},
@@ -318,6 +320,12 @@ TEST_F(SubstTest, ModifiersAndTheWordBudget) {
         {words({"$w:s"}), fails("Bad substitute.\n")},
         {words({"$w:s/a/b"}), fails("Bad substitute.\n")},
         {words({"$w:s1a1b1"}), fails("Bad substitute.\n")},
+        // A value of no words is delivered at once, and its construct's error with it.
+        {words({"$none:s"}), fails("Bad substitute.\n")},
+        // Each round of a repeated s searches the whole new word again: a match may begin
+        // before the text just put in.
+        {words({"$t:gas/ab/b/"}), gives({"b", "xbb"})},
+        {words({"$t:gas/ab/a/"}), gives({"aaa", "xaa"})},
     };
     check(rows);
 }

@@ -361,6 +361,10 @@ void builtin_kill(WordVector& words, CommandNode&) {
 }
 
 void builtin_wait(WordVector&, CommandNode&) {
+    // Every signal this wait acts on is held while the records are looked at and let through
+    // only inside sigsuspend, so that none arriving in between is slept through: a hang-up
+    // too, which would otherwise wait for the next child to change state.
+    auto hold = [] { return block({SIGCHLD, SIGINT, SIGHUP, SIGXCPU, SIGXFSZ}); };
     waiting_builtin = 1;
     struct Done {
         sigset_t mask;
@@ -368,11 +372,10 @@ void builtin_wait(WordVector&, CommandNode&) {
             waiting_builtin = 0;
             mask_change(SIG_SETMASK, &mask, nullptr);
         }
-    } done{block({SIGCHLD, SIGINT})};
+    } done{hold()};
     sigset_t open = done.mask;
     sigdelset(&open, SIGCHLD);
     if (shell.handle_interrupts) sigdelset(&open, SIGINT);
-    // Check with both signals held, sleep with them open: none arriving in between is lost.
     // An interrupt acted on here unwinds through the interrupt action, which lists the jobs.
     reap_children();
     for (;;) {
@@ -380,7 +383,7 @@ void builtin_wait(WordVector&, CommandNode&) {
             (signal_records.interrupt && !sigismember(&open, SIGINT))) {
             mask_change(SIG_SETMASK, &open, nullptr);
             act_on_signals();
-            block({SIGCHLD, SIGINT});
+            hold();
         }
         // A running entry with no child left to wait for would sleep for ever.
         if (!some_child_running() || jobs.no_children_left) break;

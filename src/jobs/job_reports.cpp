@@ -33,6 +33,8 @@ class ReportLine {
             at_line_start_ = false;
         }
     }
+    // A write of nothing (the blank state column when there is no command column to pad for)
+    // leaves the line empty, so that the report does not end an empty line for it.
     template <class... Args>
     void format(const char* fmt, Args... args) {
         if (std::fprintf(output_stream, fmt, args...) > 0) at_line_start_ = false;

@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <initializer_list>
 #include <csignal>
 #include <cstdio>
 #include <limits>
@@ -75,10 +76,10 @@ struct timeval now_time() {
 // Blocks one signal for the life of the guard.
 class SignalHold {
 public:
-    explicit SignalHold(int sig) {
+    explicit SignalHold(std::initializer_list<int> signals) {
         sigset_t s;
         sigemptyset(&s);
-        sigaddset(&s, sig);
+        for (int sig : signals) sigaddset(&s, sig);
         mask_change(SIG_BLOCK, &s, &old_);
     }
     ~SignalHold() { mask_change(SIG_SETMASK, &old_, nullptr); }
@@ -374,7 +375,7 @@ void forget_job(ProcessEntry* p) {
 
 void collect_free_entries(JobStatus status) {
     {
-        SignalHold hold(SIGCHLD);
+        SignalHold hold({SIGCHLD});
         for (auto it = jobs.process_table.begin(); it != jobs.process_table.end();) {
             if (it->pid == 0) {
                 dir_release(it->job_dir);
@@ -388,7 +389,7 @@ void collect_free_entries(JobStatus status) {
 }
 
 void wait_for_children_change() {
-    SignalHold hold(SIGCHLD);
+    SignalHold hold({SIGCHLD});
     sigset_t open = hold.old_mask();
     sigdelset(&open, SIGCHLD);
     if (!signal_records.child) sigsuspend(&open);
@@ -406,15 +407,17 @@ void wait_for_job(ProcessEntry* p, JobStatus status) {
     } while (q != leader);
     std::uint16_t flags;
     {
-        SignalHold hold(SIGCHLD);
+        // The hang-up signals are held with SIGCHLD while the records are looked at, and let
+        // through only inside the sleep, so that none arriving just before it is slept through.
+        SignalHold hold({SIGCHLD, SIGHUP, SIGXCPU, SIGXFSZ});
         sigset_t open = hold.old_mask();
-        sigdelset(&open, SIGCHLD);
+        for (int sig : {SIGCHLD, SIGHUP, SIGXCPU, SIGXFSZ}) sigdelset(&open, sig);
         for (;;) {
+            if (signal_records.hangup) hangup_action(signal_records.hangup);
             reap_children();
             flags = job_flags(leader);
             if (!(flags & PROC_RUNNING)) break;
             sigsuspend(&open);
-            if (signal_records.hangup) hangup_action(signal_records.hangup);
         }
     }
     if (shell.terminal_pgrp > 0) tcsetpgrp(TTY_FD, shell.terminal_pgrp);

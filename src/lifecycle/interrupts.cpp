@@ -14,6 +14,8 @@
 #include "core/recovery_steps.h"
 #include "core/shell.h"
 #include "jobs/job_control.h"
+#include "jobs/process_table.h"
+#include "lifecycle/shutdown.h"
 #include "lifecycle/signals.h"
 
 std::optional<CharString> interrupt_label;
@@ -47,7 +49,33 @@ void interrupt_action(bool want_newline) {
 }
 
 void hangup_action(int sig) {
-    std::fflush(output_stream);
-    std::fflush(diagnostic_stream);
+    // Saving the history runs the history builtin, which acts on recorded signals as it lists:
+    // the hang-up signals are held and their record cleared so that it does not come back here.
+    sigset_t hangups;
+    sigemptyset(&hangups);
+    for (int s : {SIGHUP, SIGXCPU, SIGXFSZ}) sigaddset(&hangups, s);
+    mask_change(SIG_BLOCK, &hangups, nullptr);
+    signal_records.hangup = 0;
+    // Whatever unwinds out of the save (an interrupt let through by the listing), the hang-up
+    // goes on to its end.
+    try {
+        save_history();
+    } catch (...) {
+    }
+    // Each job running in the foreground outside the shell's own group gets the hang-up, and
+    // a SIGCONT so that it acts on it. A forgotten entry (pid 0) is skipped: its group may
+    // belong to another process by now.
+    for (ProcessEntry& e : jobs.process_table) {
+        ProcessEntry* q = &e;
+        do {
+            if (q->pid != 0 && (q->status_flags & PROC_FOREGROUND) &&
+                q->leader_pid != shell.shell_pgrp && killpg(q->leader_pid, SIGHUP) == 0) {
+                killpg(q->leader_pid, SIGCONT);
+                break;
+            }
+            q = q->job_next;
+        } while (q != &e);
+    }
+    // Nothing more is written or flushed, and the terminal is not handed back.
     _exit(sig);
 }

@@ -102,8 +102,7 @@ void wait_readable(int fd) {
     // so that one arriving in between still wakes the wait.
     sigset_t hold, before;
     sigemptyset(&hold);
-    sigaddset(&hold, SIGINT);
-    sigaddset(&hold, SIGCHLD);
+    for (int sig : {SIGINT, SIGCHLD, SIGHUP, SIGXCPU, SIGXFSZ}) sigaddset(&hold, sig);
     mask_change(SIG_BLOCK, &hold, &before);
     struct Restore {
         sigset_t mask;

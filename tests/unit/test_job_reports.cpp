@@ -292,6 +292,65 @@ TEST_F(JobReportsTest, PendingNotesReportAndForgetEndedJobs) {
     EXPECT_EQ(jobs.max_job_number, 3);
 }
 
+// ---- The jobs listing, the stopped-jobs warning, stop on a stopped job ----
+
+TEST_F(JobReportsTest, JobsListsByNumberAndForgetsFinishedJobsOnce) {
+    ProcessEntry* running = make_job(3, {{30, PROC_RUNNING | PROC_NEEDS_NOTE, 0, "sleep 9"}});
+    ProcessEntry* done = make_job(1, {{10, PROC_EXITED_NONZERO, 2, "make"}});
+    CommandNode node;
+    WordVector words{chars("jobs")};
+    builtin_jobs(words, node);
+    // In job-number order, not table order; a pending note is taken by the listing.
+    EXPECT_EQ(output(),
+              "[1]    " + pad("Exit 2", 23) + "make\n[3]    " + pad("Running ", 23) + "sleep 9\n");
+    EXPECT_EQ(done->pid, 0);
+    EXPECT_FALSE(running->status_flags & PROC_NEEDS_NOTE);
+    builtin_jobs(words, node);
+    EXPECT_EQ(output(), "[3]    " + pad("Running ", 23) + "sleep 9\n");
+}
+
+TEST_F(JobReportsTest, JobsRenewsTheStoppedJobsWarningOnlyOnceGiven) {
+    CommandNode node;
+    WordVector words{chars("jobs")};
+    struct Row {
+        int before, after;
+    } rows[] = {{0, 0}, {1, 2}, {2, 2}};
+    for (const Row& row : rows) {
+        stop_warned = row.before;
+        builtin_jobs(words, node);
+        EXPECT_EQ(stop_warned, row.after) << row.before;
+    }
+    stop_warned = 0;
+}
+
+TEST_F(JobReportsTest, LeavingWithAStoppedJobIsRefused) {
+    errors = ErrorState{};
+    stop_warned = 0;
+    ProcessEntry* job = make_job(1, {{10, PROC_RUNNING, 0, "sleep 9"}});
+    EXPECT_NO_THROW(check_stopped_jobs(true));
+    EXPECT_EQ(stop_warned, 2);
+    job->status_flags = PROC_STOPPED;
+    for (bool newline : {false, true}) {
+        EXPECT_THROW(check_stopped_jobs(newline), ShellError);
+        EXPECT_EQ(diagnostics(), std::string(newline ? "\n" : "") + "There are suspended jobs.\n");
+    }
+    stop_warned = 0;
+    errors = ErrorState{};
+}
+
+TEST_F(JobReportsTest, StoppingAJobWithNothingRunningFailsSilently) {
+    errors = ErrorState{};
+    // Process ids above any the system hands out: a signal sent by mistake reaches no one.
+    make_job(1, {{2000000001, PROC_STOPPED, SIGTSTP, "vi"}});
+    make_job(2, {{2000000002, PROC_EXITED, 0, "ls"}});
+    CommandNode node;
+    WordVector words{chars("stop"), chars("%1"), chars("%2")};
+    EXPECT_THROW(builtin_stop(words, node), ShellError);
+    // Both are handled before the silent failure.
+    EXPECT_EQ(diagnostics(), "%1: Already suspended\n%2: Already suspended\n");
+    errors = ErrorState{};
+}
+
 // ---- Job specifiers and kill's signal argument ----
 
 TEST_F(JobReportsTest, JobSpecifiersFindTheirLeader) {

@@ -2,6 +2,8 @@
 
 #include <glob.h>
 
+#include <algorithm>
+#include <clocale>
 #include <cstring>
 
 namespace {
@@ -89,15 +91,30 @@ int glob_quoted(const char* pattern, bool nocheck, std::vector<std::string>& pat
     }
 
     // No GLOB_NOCHECK or GLOB_NOMAGIC for glibc: both are decided above and below, where the
-    // pattern comes back without its backslashes. glibc sorts each call's matches by strcoll.
+    // pattern comes back without its backslashes. The matches are sorted here by strcoll, as
+    // glob would sort them: its own sort calls through two layers for every comparison, which
+    // costs more than the rest of the expansion of a large directory.
     GlobBuffer buf;
-    switch (glob(given, 0, nullptr, &buf.g)) {
-        case 0:
+    switch (glob(given, GLOB_NOSORT, nullptr, &buf.g)) {
+        case 0: {
             report.matched = buf.g.gl_pathc > 0;
+            char** first = buf.g.gl_pathv;
+            char** last = first + buf.g.gl_pathc;
+            const char* collate = setlocale(LC_COLLATE, nullptr);
+            if (collate && (std::strcmp(collate, "C") == 0 || std::strcmp(collate, "POSIX") == 0)) {
+                std::sort(first, last, [](const char* a, const char* b) {
+                    return std::strcmp(a, b) < 0;
+                });
+            } else {
+                std::sort(first, last, [](const char* a, const char* b) {
+                    return std::strcoll(a, b) < 0;
+                });
+            }
             // No reserve of the exact size: called once per word, it would copy every earlier
             // path each time. Left to grow geometrically, the append stays linear.
             for (std::size_t i = 0; i < buf.g.gl_pathc; ++i) paths.emplace_back(buf.g.gl_pathv[i]);
             return GLOB_STATUS_OK;
+        }
         case GLOB_NOMATCH:
             if (nocheck) paths.push_back(unescape(pattern, len));
             return GLOB_STATUS_OK;

@@ -88,19 +88,25 @@ int fd_move(int from, int to) {
     return d;
 }
 
+// Copies from onto to, marked close-on-exec in the same call.
+static int copy_cloexec(int from, int to) {
+    if (from == to) {
+        set_cloexec(to);
+        return to;
+    }
+    dup3(from, to, O_CLOEXEC);  // like fd_copy, a failure is not reported
+    return to;
+}
+
 void init_descriptors() {
     fds.fds_prepared = false;
     // 15 is kept by every later cleanup as the terminal's number; one inherited there is not
     // the shell's and must not reach its children.
     close(TTY_FD);
-    fds.shell_in = fd_copy(0, SHELL_IN_FD);
-    set_cloexec(fds.shell_in);
-    fds.shell_out = fd_copy(1, SHELL_OUT_FD);
-    set_cloexec(fds.shell_out);
-    fds.shell_diag = fd_copy(2, SHELL_DIAG_FD);
-    set_cloexec(fds.shell_diag);
-    fds.saved_stdin = fd_copy(fds.shell_in, SAVED_STDIN_FD);
-    set_cloexec(fds.saved_stdin);
+    fds.shell_in = copy_cloexec(0, SHELL_IN_FD);
+    fds.shell_out = copy_cloexec(1, SHELL_OUT_FD);
+    fds.shell_diag = copy_cloexec(2, SHELL_DIAG_FD);
+    fds.saved_stdin = copy_cloexec(fds.shell_in, SAVED_STDIN_FD);
     close_other_fds();
 }
 
@@ -109,10 +115,8 @@ bool init_streams() {
     output_stream = open_descriptor_stream(&fds.shell_out, "w");
     diagnostic_stream = open_descriptor_stream(&fds.shell_diag, "w");
     if (!in || !output_stream || !diagnostic_stream) return false;
-    // The library's own streams are on 0, 1 and 2, which init_descriptors has closed already.
-    std::fclose(stdin);
-    std::fclose(stdout);
-    std::fclose(stderr);
+    // The library's own streams are on 0, 1 and 2, which init_descriptors has closed already;
+    // they are set aside unused (closing them would only close those numbers again).
     stdin = in;
     stdout = output_stream;
     stderr = diagnostic_stream;

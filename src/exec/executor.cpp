@@ -201,6 +201,11 @@ void run_command_here(CommandNode& node, const BuiltinEntry* builtin, PipeEnds* 
 // A child that borrows the shell's memory: the shell is suspended until the child has
 // executed its program or ended. Everything the child may change is saved and restored, and
 // what it allocates for the execution lives in scratch, in the shell's frame.
+//
+// A real vfork, measured against fork on the exec benchmark (2000 runs of /bin/true from a
+// loop, medians of 5 rounds, same run): vfork 1515 ms wall / 1446 ms user+system, fork
+// 2068 ms / 1887 ms, dash 1323-1410 ms. fork copies the shell's page tables for every program
+// and costs about 30% more; vfork keeps orv at the posix_spawn floor.
 pid_t shared_memory_fork(CommandNode& node, int wants_terminal, PipeEnds* pipe_in,
                          PipeEnds* pipe_out, ChildScratch& scratch) {
     if (wants_terminal >= 0 && !executor.sigchld_held && !shell.no_execute) hold_sigchld();

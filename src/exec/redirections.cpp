@@ -122,10 +122,12 @@ void setup_redirections(CommandNode& node, PipeEnds* pipe_in, PipeEnds* pipe_out
     if (node.output_word) {
         CharString name = redirect_target(node, *node.output_word);
         std::string path = to_bytes(name);
-        fd_copy(fds.shell_out, 1);
-        fd_copy(fds.shell_diag, 2);
+        // The file goes on 1. Copies of the shell's output and error put there first would be
+        // replaced before anything could write to them (messages go to the shell's own error
+        // descriptor), so none is made; and with 1 free, as it is between commands, the file
+        // is opened right onto it.
         int fd = open_output(node, path.c_str());
-        fd_move(fd, 1);
+        if (fd != 1) fd_move(fd, 1);
     } else {
         int from = (node.node_flags & FLAG_PIPE_OUT) ? pipe_out->fd[1] : fds.shell_out;
         if (dup2(from, 1) < 0) close(1);

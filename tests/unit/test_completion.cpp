@@ -12,21 +12,13 @@
 
 #include "complete/completion.h"
 #include "core/descriptors.h"
+#include "test_support.h"
 #include "vars/variables.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 using Strings = std::vector<std::string>;
-
-std::string read_all(FILE* f) {
-    std::fflush(f);
-    std::rewind(f);
-    std::string out;
-    int c;
-    while ((c = std::fgetc(f)) != EOF) out += static_cast<char>(c);
-    return out;
-}
 
 // A name followed by its type character, padded with blanks to the column width.
 std::string cell(const std::string& shown, std::size_t width) {
@@ -40,14 +32,8 @@ std::string cell(const std::string& shown, std::size_t width) {
 class CompletionTest : public testing::Test {
   protected:
     void SetUp() override {
-        saved_out_ = output_stream;
-        saved_diag_ = diagnostic_stream;
         saved_fds_ = fds;
-        output_stream = std::tmpfile();
-        diagnostic_stream = std::tmpfile();
         fds.shell_out = -1;  // the terminal width is then 80
-        saved_vars_ = std::move(shell_variables);
-        shell_variables.clear();
         old_dir_ = fs::current_path();
         char tmpl[] = "/tmp/orv-complete-XXXXXX";
         ASSERT_NE(mkdtemp(tmpl), nullptr);
@@ -71,12 +57,7 @@ class CompletionTest : public testing::Test {
     void TearDown() override {
         fs::current_path(old_dir_);
         fs::remove_all(dir_);
-        std::fclose(output_stream);
-        std::fclose(diagnostic_stream);
-        output_stream = saved_out_;
-        diagnostic_stream = saved_diag_;
         fds = saved_fds_;
-        shell_variables = std::move(saved_vars_);
     }
 
     void set_words(const char* name, const Strings& words) {
@@ -102,16 +83,16 @@ class CompletionTest : public testing::Test {
     std::string list(const std::string& word) {
         CharString w = chars(word);
         EXPECT_EQ(completion_search(w.data(), CompletionRequest::LIST, 0), 0);
-        return read_all(output_stream);
+        return capture_.output();
     }
+    std::string diagnostics() { return capture_.diagnostics(); }
 
     fs::path dir_;
 
   private:
-    FILE* saved_out_ = nullptr;
-    FILE* saved_diag_ = nullptr;
+    StreamCapture capture_;
+    StateGuard state_{STATE_VARIABLES};
     Descriptors saved_fds_;
-    VariableTree saved_vars_;
     fs::path old_dir_;
 };
 
@@ -206,8 +187,6 @@ TEST_F(CompletionTest, ListsSortedNamesDownTheColumnsWithTheirTypes) {
 TEST_F(CompletionTest, ListingTypesComeFromTheExpandedDirectory) {
     set_words("home", {dir_.string()});
     EXPECT_EQ(list("~/ab"), "abc  abd/ \r\n");
-    std::fclose(output_stream);
-    output_stream = std::tmpfile();
     EXPECT_EQ(list("sub/"), cell("inner/", 11) + cell("longname1 ", 11) + "\r\n");
 }
 
@@ -219,7 +198,7 @@ TEST_F(CompletionTest, ListingStopsAtTheLimitWithAMessage) {
     fs::create_directory("many");
     for (int i = 0; i < 1030; ++i) std::ofstream("many/f" + std::to_string(1000 + i)).put('x');
     std::string out = list("many/");
-    EXPECT_EQ(read_all(diagnostic_stream), "\nYikes!! Too many files!!\n");
+    EXPECT_EQ(diagnostics(), "\nYikes!! Too many files!!\n");
     std::size_t names = 0;
     for (std::size_t at = out.find('f'); at != std::string::npos; at = out.find('f', at + 1)) {
         ++names;
@@ -258,7 +237,7 @@ TEST(CompletionColumns, NamesRunDownColumnsTwoWiderThanTheLongest) {
         for (const std::string& n : r.names) names.push_back(chars(n));
         FILE* out = std::tmpfile();
         completion_print_columns(out, names, "", CompletionNames::USERS, r.width);
-        EXPECT_EQ(read_all(out), r.expected) << r.width;
+        EXPECT_EQ(take_written(out), r.expected) << r.width;
         std::fclose(out);
     }
 }

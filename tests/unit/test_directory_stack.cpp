@@ -6,6 +6,7 @@
 #include <string>
 
 #include "dirs/directory_stack.h"
+#include "test_support.h"
 #include "vars/variables.h"
 
 namespace {
@@ -18,8 +19,6 @@ namespace fs = std::filesystem;
 class CanonicalDirTest : public testing::Test {
   protected:
     void SetUp() override {
-        saved_vars_ = std::move(shell_variables);
-        shell_variables.clear();
         char tmpl[] = "/tmp/orv-dirs-XXXXXX";
         ASSERT_NE(mkdtemp(tmpl), nullptr);
         base_ = fs::canonical(tmpl).string();
@@ -30,10 +29,7 @@ class CanonicalDirTest : public testing::Test {
         fs::create_directory_symlink("home", base_ + "/homelink");
         fs::create_symlink("loop", base_ + "/loop");
     }
-    void TearDown() override {
-        fs::remove_all(base_);
-        shell_variables = std::move(saved_vars_);
-    }
+    void TearDown() override { fs::remove_all(base_); }
     // The text with every @ replaced by the directory of the test.
     std::string at(std::string_view text) const {
         std::string out;
@@ -57,7 +53,7 @@ class CanonicalDirTest : public testing::Test {
     std::string base_;
 
   private:
-    VariableTree saved_vars_;
+    StateGuard state_{STATE_VARIABLES};
 };
 
 enum Links { PLAIN, CHASE, IGNORE, CHASE_AND_IGNORE };

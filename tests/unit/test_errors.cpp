@@ -1,5 +1,5 @@
-#include <gtest/gtest.h>
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -8,34 +8,14 @@
 #include "core/descriptors.h"
 #include "core/errors.h"
 #include "core/signal_mask.h"
+#include "test_support.h"
 
 namespace {
 
 // Captures what error reporting writes on the diagnostic stream.
 class ErrorsTest : public testing::Test {
-protected:
-    void SetUp() override {
-        saved_out_ = output_stream;
-        saved_diag_ = diagnostic_stream;
-        output_stream = std::tmpfile();
-        diagnostic_stream = std::tmpfile();
-        errors = ErrorState{};
-    }
-    void TearDown() override {
-        std::fclose(output_stream);
-        std::fclose(diagnostic_stream);
-        output_stream = saved_out_;
-        diagnostic_stream = saved_diag_;
-        errors = ErrorState{};
-    }
-    std::string diagnostics() {
-        std::fflush(diagnostic_stream);
-        std::rewind(diagnostic_stream);
-        std::string out;
-        int c;
-        while ((c = std::fgetc(diagnostic_stream)) != EOF) out += static_cast<char>(c);
-        return out;
-    }
+  protected:
+    std::string diagnostics() { return capture_.diagnostics(); }
     template <class F>
     bool raises(F f) {
         try {
@@ -46,9 +26,9 @@ protected:
         return false;
     }
 
-private:
-    FILE* saved_out_ = nullptr;
-    FILE* saved_diag_ = nullptr;
+  private:
+    StreamCapture capture_;
+    StateGuard state_{STATE_ERRORS};
 };
 
 TEST_F(ErrorsTest, FormatsWithAndWithoutNamePrefix) {

@@ -17,6 +17,7 @@
 #include "core/errors.h"
 #include "expand/glob.h"
 #include "platform/system_glob.h"
+#include "test_support.h"
 #include "vars/variables.h"
 
 namespace {
@@ -46,13 +47,6 @@ using Strings = std::vector<std::string>;
 class GlobTest : public testing::Test {
   protected:
     void SetUp() override {
-        saved_diag_ = diagnostic_stream;
-        saved_out_ = output_stream;
-        diagnostic_stream = std::tmpfile();
-        output_stream = std::tmpfile();
-        errors = ErrorState{};
-        saved_vars_ = std::move(shell_variables);
-        shell_variables.clear();
         old_dir_ = std::filesystem::current_path();
         char tmpl[] = "/tmp/orv-glob-XXXXXX";
         ASSERT_NE(mkdtemp(tmpl), nullptr);
@@ -67,23 +61,8 @@ class GlobTest : public testing::Test {
     void TearDown() override {
         std::filesystem::current_path(old_dir_);
         std::filesystem::remove_all(dir_);
-        std::fclose(diagnostic_stream);
-        std::fclose(output_stream);
-        diagnostic_stream = saved_diag_;
-        output_stream = saved_out_;
-        errors = ErrorState{};
-        shell_variables = std::move(saved_vars_);
     }
-    std::string diagnostics() {
-        std::fflush(diagnostic_stream);
-        std::rewind(diagnostic_stream);
-        std::string out;
-        int c;
-        while ((c = std::fgetc(diagnostic_stream)) != EOF) out += static_cast<char>(c);
-        std::rewind(diagnostic_stream);
-        if (ftruncate(fileno(diagnostic_stream), 0) != 0) ADD_FAILURE() << "cannot empty capture";
-        return out;
-    }
+    std::string diagnostics() { return capture_.diagnostics(); }
     // The message raised by f, or "" when it returned.
     template <class F>
     std::string raised(F f) {
@@ -101,9 +80,8 @@ class GlobTest : public testing::Test {
     }
 
   private:
-    FILE* saved_diag_ = nullptr;
-    FILE* saved_out_ = nullptr;
-    VariableTree saved_vars_;
+    StreamCapture capture_;
+    StateGuard state_{STATE_ERRORS | STATE_VARIABLES};
     std::filesystem::path old_dir_, dir_;
 };
 

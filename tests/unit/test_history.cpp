@@ -12,6 +12,7 @@
 #include "input/lexer.h"
 #include "input/word_list.h"
 #include "parse/syntax_tree.h"
+#include "test_support.h"
 #include "vars/variables.h"
 
 namespace {
@@ -61,18 +62,10 @@ struct Row {
 class HistoryTest : public testing::Test {
   protected:
     void SetUp() override {
-        saved_diag_ = diagnostic_stream;
-        saved_out_ = output_stream;
-        diagnostic_stream = std::tmpfile();
-        output_stream = std::tmpfile();
         reset();
         shell.interactive = true;  // the quick form is recognised on interactive lines only
     }
     void TearDown() override {
-        std::fclose(diagnostic_stream);
-        std::fclose(output_stream);
-        diagnostic_stream = saved_diag_;
-        output_stream = saved_out_;
         reset();
         shell.interactive = false;
     }
@@ -119,14 +112,9 @@ class HistoryTest : public testing::Test {
         WordVector words{chars("history")};
         for (const char* a : args) words.push_back(chars(a));
         CommandNode node;
-        std::rewind(output_stream);
+        capture_.output();  // drops what was written before
         builtin_history(words, node);
-        std::fflush(output_stream);
-        std::string out;
-        long end = std::ftell(output_stream);
-        std::rewind(output_stream);
-        for (long i = 0; i < end; ++i) out += static_cast<char>(std::fgetc(output_stream));
-        return out;
+        return capture_.output();
     }
     // The event numbers of the list, newest first.
     static std::string numbers() {
@@ -139,8 +127,7 @@ class HistoryTest : public testing::Test {
 
   private:
     CharString text_;
-    FILE* saved_diag_ = nullptr;
-    FILE* saved_out_ = nullptr;
+    StreamCapture capture_;
 };
 
 TEST_F(HistoryTest, EventsAndWordSelection) {

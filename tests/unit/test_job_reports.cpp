@@ -15,6 +15,7 @@
 #include "jobs/job_control.h"
 #include "jobs/job_reports.h"
 #include "jobs/process_table.h"
+#include "test_support.h"
 #include "vars/variables.h"
 
 namespace {
@@ -40,39 +41,21 @@ std::string blanks(std::size_t n) {
 class JobReportsTest : public testing::Test {
   protected:
     void SetUp() override {
-        saved_out_ = output_stream;
-        saved_diag_ = diagnostic_stream;
         saved_dir_ = current_dir;
-        output_stream = std::tmpfile();
-        diagnostic_stream = std::tmpfile();
         jobs = JobTable{};
         current_dir = nullptr;
         shell_variables.erase(chars("time"));
         shell_variables.erase(chars("home"));
     }
     void TearDown() override {
-        std::fclose(output_stream);
-        std::fclose(diagnostic_stream);
-        output_stream = saved_out_;
-        diagnostic_stream = saved_diag_;
         current_dir = saved_dir_;
         jobs = JobTable{};
         shell_variables.erase(chars("home"));
     }
 
     // What was written since the last look; the stream is emptied for the next one.
-    static std::string contents(FILE* stream) {
-        std::fflush(stream);
-        std::rewind(stream);
-        std::string out;
-        int c;
-        while ((c = std::fgetc(stream)) != EOF) out += static_cast<char>(c);
-        std::rewind(stream);
-        EXPECT_EQ(ftruncate(fileno(stream), 0), 0);
-        return out;
-    }
-    std::string output() { return contents(output_stream); }
-    std::string diagnostics() { return contents(diagnostic_stream); }
+    std::string output() { return capture_.output(); }
+    std::string diagnostics() { return capture_.diagnostics(); }
 
     // Enters a job as add_process would: newest entries first, the ring in start order.
     ProcessEntry* make_job(int number, std::initializer_list<Proc> procs) {
@@ -100,8 +83,7 @@ class JobReportsTest : public testing::Test {
     }
 
   private:
-    FILE* saved_out_ = nullptr;
-    FILE* saved_diag_ = nullptr;
+    StreamCapture capture_;
     DirEntry* saved_dir_ = nullptr;
 };
 

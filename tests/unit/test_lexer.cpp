@@ -10,6 +10,7 @@
 #include "input/input_buffer.h"
 #include "input/lexer.h"
 #include "input/word_list.h"
+#include "test_support.h"
 
 namespace {
 
@@ -25,18 +26,14 @@ std::string show(const CharString& w) {
 }
 
 class LexerTest : public testing::Test {
-protected:
+  protected:
     void SetUp() override {
-        saved_diag_ = diagnostic_stream;
-        diagnostic_stream = std::tmpfile();
         errors = ErrorState{};
         lex_reset();
         input = InputState{};
         shell.interactive = false;
     }
     void TearDown() override {
-        std::fclose(diagnostic_stream);
-        diagnostic_stream = saved_diag_;
         input = InputState{};
         errors = ErrorState{};
         shell.interactive = false;
@@ -56,9 +53,9 @@ protected:
         return out;
     }
 
-private:
+  private:
     CharString text_;
-    FILE* saved_diag_ = nullptr;
+    StreamCapture capture_;
 };
 
 TEST_F(LexerTest, WordLists) {
@@ -174,8 +171,12 @@ void check_round_trip(bool seekable) {
     input = InputState{};
 }
 
-TEST(InputPositions, RoundTripInASeekableFile) { check_round_trip(true); }
-TEST(InputPositions, RoundTripInMemory) { check_round_trip(false); }
+TEST(InputPositions, RoundTripInASeekableFile) {
+    check_round_trip(true);
+}
+TEST(InputPositions, RoundTripInMemory) {
+    check_round_trip(false);
+}
 
 TEST(InputPositions, RoundTripInEvalWords) {
     WordVector words{chars("echo"), chars("one"), chars("two")};

@@ -8,6 +8,7 @@
 #include "input/word_list.h"
 #include "parse/parser.h"
 #include "parse/syntax_tree.h"
+#include "test_support.h"
 
 namespace {
 
@@ -44,9 +45,8 @@ void split_words(WordList& list, std::string_view line) {
 }
 
 class ParserTest : public testing::Test {
-  protected:
-    void SetUp() override { errors = ErrorState{}; }
-    void TearDown() override { errors = ErrorState{}; }
+  private:
+    StateGuard state_{STATE_ERRORS};
 };
 
 struct ParseRow {

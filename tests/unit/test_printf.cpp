@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "builtins/printf.h"
+#include "test_support.h"
 
 namespace {
 
@@ -15,32 +16,15 @@ struct Outcome {
     int result;
 };
 
-std::string contents(FILE* f) {
-    std::fflush(f);
-    std::rewind(f);
-    std::string text;
-    int c;
-    while ((c = std::fgetc(f)) != EOF) text += static_cast<char>(c);
-    return text;
-}
-
 // Runs the formatter with "printf" as word 0, capturing the C library's standard streams, which
 // are put back before any expectation is checked.
 Outcome run_printf(const std::vector<const char*>& args) {
     std::vector<const char*> argv{"printf"};
     argv.insert(argv.end(), args.begin(), args.end());
     argv.push_back(nullptr);
-    FILE* saved_out = stdout;
-    FILE* saved_err = stderr;
-    stdout = std::tmpfile();
-    stderr = std::tmpfile();
+    StreamCapture capture(stdout, stderr);
     int result = printf_format(static_cast<int>(argv.size() - 1), argv.data());
-    Outcome o{contents(stdout), contents(stderr), result};
-    std::fclose(stdout);
-    std::fclose(stderr);
-    stdout = saved_out;
-    stderr = saved_err;
-    return o;
+    return {capture.output(), capture.diagnostics(), result};
 }
 
 // Warnings carry the program name: "P:" in an expectation stands for it; "RANGE" stands for the

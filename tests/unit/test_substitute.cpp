@@ -17,6 +17,7 @@
 #include "expand/substitute.h"
 #include "input/input_buffer.h"
 #include "input/lexer.h"
+#include "test_support.h"
 #include "vars/environment.h"
 #include "vars/variables.h"
 
@@ -36,17 +37,6 @@ WordVector words(std::initializer_list<std::string_view> list) {
     WordVector v;
     for (std::string_view w : list) v.push_back(chars(w));
     return v;
-}
-
-std::string read_all(FILE* f) {
-    std::fflush(f);
-    std::rewind(f);
-    std::string out;
-    int c;
-    while ((c = std::fgetc(f)) != EOF) out += static_cast<char>(c);
-    std::rewind(f);
-    if (ftruncate(fileno(f), 0) != 0) ADD_FAILURE() << "cannot empty the capture file";
-    return out;
 }
 
 // What a substitution gave: its words in byte form, or the message it raised.
@@ -80,50 +70,23 @@ struct Row {
 class SubstTest : public testing::Test {
   protected:
     void SetUp() override {
-        saved_out_ = output_stream;
-        saved_diag_ = diagnostic_stream;
-        output_stream = std::tmpfile();
-        diagnostic_stream = std::tmpfile();
-        errors = ErrorState{};
-        saved_shell_ = shell;
         shell.no_execute = false;
         shell.pid_text = chars("4321");
         shell.has_script_name = false;
         shell.script_name.clear();
-        saved_vars_ = std::move(shell_variables);
-        shell_variables.clear();
-        saved_environ_.clear();
-        for (char** p = environ; p && *p; ++p) saved_environ_.emplace_back(*p);
-        init_env({"HOME=/home/u"});
+        set_environment({"HOME=/home/u"});
         lex_reset();
         saved_background_ = last_background_pid;
         last_background_pid = 0;
     }
     void TearDown() override {
-        std::fclose(output_stream);
-        std::fclose(diagnostic_stream);
-        output_stream = saved_out_;
-        diagnostic_stream = saved_diag_;
-        errors = ErrorState{};
-        shell = saved_shell_;
-        shell_variables = std::move(saved_vars_);
-        std::vector<char*> envp;
-        for (std::string& s : saved_environ_) envp.push_back(s.data());
-        envp.push_back(nullptr);
-        env_init(envp.data());
         lex_reset();
         last_background_pid = saved_background_;
-    }
-    void init_env(std::initializer_list<const char*> list) {
-        std::vector<char*> envp;
-        for (const char* s : list) envp.push_back(const_cast<char*>(s));
-        envp.push_back(nullptr);
-        env_init(envp.data());
     }
     void set(std::string_view name, WordVector value) {
         var_store(chars(name), std::move(value), shell_variables);
     }
-    std::string diagnostics() { return read_all(diagnostic_stream); }
+    std::string diagnostics() { return capture_.diagnostics(); }
     Outcome run(const WordVector& input) {
         Outcome out;
         try {
@@ -151,11 +114,8 @@ class SubstTest : public testing::Test {
     }
 
   private:
-    FILE* saved_out_ = nullptr;
-    FILE* saved_diag_ = nullptr;
-    ShellFlags saved_shell_;
-    VariableTree saved_vars_;
-    std::vector<std::string> saved_environ_;
+    StreamCapture capture_;
+    StateGuard state_{STATE_ERRORS | STATE_SHELL_FLAGS | STATE_VARIABLES | STATE_ENVIRONMENT};
     pid_t saved_background_ = 0;
 };
 

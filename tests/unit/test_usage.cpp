@@ -1,11 +1,11 @@
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <cstdio>
 #include <string>
 
 #include "builtins/resource_usage.h"
 #include "core/descriptors.h"
+#include "test_support.h"
 #include "vars/variables.h"
 
 namespace {
@@ -14,33 +14,16 @@ namespace {
 // which chooses the report format, starts unset.
 class UsageTest : public testing::Test {
   protected:
-    void SetUp() override {
-        saved_out_ = output_stream;
-        output_stream = std::tmpfile();
-        shell_variables.erase(chars("time"));
-    }
-    void TearDown() override {
-        std::fclose(output_stream);
-        output_stream = saved_out_;
-        shell_variables.erase(chars("time"));
-    }
+    void SetUp() override { shell_variables.erase(chars("time")); }
+    void TearDown() override { shell_variables.erase(chars("time")); }
     // What was written since the last look.
-    std::string output() {
-        std::fflush(output_stream);
-        std::rewind(output_stream);
-        std::string out;
-        int c;
-        while ((c = std::fgetc(output_stream)) != EOF) out += static_cast<char>(c);
-        std::rewind(output_stream);
-        EXPECT_EQ(ftruncate(fileno(output_stream), 0), 0);
-        return out;
-    }
+    std::string output() { return capture_.output(); }
     void set_time_format(const char* format) {
         var_store(chars("time"), WordVector{chars("0"), chars(format)}, shell_variables);
     }
 
   private:
-    FILE* saved_out_ = nullptr;
+    StreamCapture capture_;
 };
 
 TEST_F(UsageTest, CentisecondFormatter) {

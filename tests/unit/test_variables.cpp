@@ -11,6 +11,7 @@
 #include "core/recovery_steps.h"
 #include "core/shell.h"
 #include "input/lexer.h"
+#include "test_support.h"
 #include "vars/environment.h"
 #include "vars/variables.h"
 
@@ -41,59 +42,25 @@ std::vector<std::string> environ_strings() {
     return out;
 }
 
-std::string read_all(FILE* f) {
-    std::fflush(f);
-    std::rewind(f);
-    std::string out;
-    int c;
-    while ((c = std::fgetc(f)) != EOF) out += static_cast<char>(c);
-    std::rewind(f);
-    if (ftruncate(fileno(f), 0) != 0) ADD_FAILURE() << "cannot empty the capture file";
-    return out;
-}
-
 // Gives each test an empty variable store and environment, an ordinary user, and captured
 // output; puts the process's own back afterwards.
 class VarsTest : public testing::Test {
   protected:
     void SetUp() override {
-        saved_out_ = output_stream;
-        saved_diag_ = diagnostic_stream;
-        output_stream = std::tmpfile();
-        diagnostic_stream = std::tmpfile();
-        errors = ErrorState{};
-        saved_shell_ = shell;
         shell.real_uid = shell.effective_uid = 1000;
         shell.interactive = shell.forced_interactive = false;
-        saved_vars_ = std::move(shell_variables);
-        shell_variables.clear();
-        saved_aliases_ = std::move(aliases);
-        aliases.clear();
-        saved_environ_ = environ_strings();
         env_init(nullptr);
         saved_history_char_ = lexer.history_char;
         saved_quick_sub_char_ = lexer.quick_sub_char;
         saved_filec_ = filec_enabled;
     }
     void TearDown() override {
-        std::fclose(output_stream);
-        std::fclose(diagnostic_stream);
-        output_stream = saved_out_;
-        diagnostic_stream = saved_diag_;
-        errors = ErrorState{};
-        shell = saved_shell_;
-        shell_variables = std::move(saved_vars_);
-        aliases = std::move(saved_aliases_);
-        std::vector<char*> envp;
-        for (std::string& s : saved_environ_) envp.push_back(s.data());
-        envp.push_back(nullptr);
-        env_init(envp.data());
         lexer.history_char = saved_history_char_;
         lexer.quick_sub_char = saved_quick_sub_char_;
         filec_enabled = saved_filec_;
     }
-    std::string output() { return read_all(output_stream); }
-    std::string diagnostics() { return read_all(diagnostic_stream); }
+    std::string output() { return capture_.output(); }
+    std::string diagnostics() { return capture_.diagnostics(); }
     template <class F>
     bool raises(F f) {
         try {
@@ -102,12 +69,6 @@ class VarsTest : public testing::Test {
             return true;
         }
         return false;
-    }
-    void init_env(std::initializer_list<const char*> list) {
-        std::vector<char*> envp;
-        for (const char* s : list) envp.push_back(const_cast<char*>(s));
-        envp.push_back(nullptr);
-        env_init(envp.data());
     }
     // environ must be the 8-bit form of env_words after every change.
     void expect_environ_in_step() { EXPECT_EQ(environ_strings(), byte_words(env_words)); }
@@ -121,11 +82,9 @@ class VarsTest : public testing::Test {
     }
 
   private:
-    FILE* saved_out_ = nullptr;
-    FILE* saved_diag_ = nullptr;
-    ShellFlags saved_shell_;
-    VariableTree saved_vars_, saved_aliases_;
-    std::vector<std::string> saved_environ_;
+    StreamCapture capture_;
+    StateGuard state_{STATE_ERRORS | STATE_SHELL_FLAGS | STATE_VARIABLES | STATE_ALIASES |
+                      STATE_ENVIRONMENT};
     int saved_history_char_ = 0, saved_quick_sub_char_ = 0;
     bool saved_filec_ = false;
 };
@@ -386,7 +345,7 @@ TEST_F(VarsTest, UserTermHomeAndPathReachTheEnvironment) {
 // ---- Environment --------------------------------------------------------------------------
 
 TEST_F(VarsTest, EnvSetReplacesInPlaceAndEnvironFollows) {
-    init_env({"A=1", "AB=2", "C=x=y"});
+    set_environment({"A=1", "AB=2", "C=x=y"});
     expect_environ_in_step();
     EXPECT_EQ(env_value("C"), "x=y");
     EXPECT_EQ(env_value("nosuch"), "<unset>");
@@ -438,7 +397,7 @@ TEST_F(VarsTest, ImportPathSplitsAtColons) {
         {"::", {".", ".", "."}},
         {"/a", {"/a"}},
     };
-    init_env({"PATH=/orig"});
+    set_environment({"PATH=/orig"});
     for (const Row& r : rows) {
         import_path(chars(r.value));
         EXPECT_EQ(value_of("path"), r.path) << r.value;

@@ -6,7 +6,7 @@
 #include "core/descriptors.h"
 #include "core/errors.h"
 #include "input/history.h"
-#include "lifecycle/signals.h"
+#include "core/signals.h"
 #include "vars/variables.h"
 
 void builtin_alias(WordVector& words, CommandNode&) {

@@ -10,7 +10,6 @@
 #include "builtins/keywords.h"
 #include "core/descriptors.h"
 #include "core/errors.h"
-#include "core/recovery_steps.h"
 #include "core/shell.h"
 #include "core/signal_mask.h"
 #include "exec/executor.h"
@@ -19,7 +18,7 @@
 #include "expand/substitute.h"
 #include "input/lexer.h"
 #include "jobs/job_control.h"
-#include "lifecycle/signals.h"
+#include "core/signals.h"
 #include "vars/variables.h"
 
 std::unique_ptr<LoopFrame> loop_stack;

@@ -6,6 +6,9 @@
 #include <cstdio>
 #include <optional>
 
+#include "lifecycle/shutdown.h"
+#include "input/history.h"
+#include "core/process_exit.h"
 #include "builtins/printf.h"
 #include "core/descriptors.h"
 #include "core/errors.h"
@@ -16,8 +19,7 @@
 #include "jobs/job_control.h"
 #include "lifecycle/command_loop.h"
 #include "lifecycle/interrupts.h"
-#include "lifecycle/shutdown.h"
-#include "lifecycle/signals.h"
+#include "core/signals.h"
 
 namespace {
 
@@ -118,7 +120,7 @@ void builtin_onintr(WordVector& words, CommandNode&) {
     if (shell.handle_interrupts && shell.interactive) {
         error_raise(ERR_CANT_FROM_TERMINAL | ERRF_NAME);
     }
-    interrupt_label.reset();
+    session.interrupt_label.reset();
     if (words.size() == 1) {
         if (shell.handle_interrupts) {
             // Held until the next line is read; a default disposition is not held, since
@@ -138,7 +140,7 @@ void builtin_onintr(WordVector& words, CommandNode&) {
     } else {
         install_interrupt_handler();
     }
-    interrupt_label = std::move(label);
+    session.interrupt_label = std::move(label);
 }
 
 void builtin_nohup(WordVector&, CommandNode&) {

@@ -17,7 +17,7 @@
 #include "core/descriptors.h"
 #include "core/signal_mask.h"
 #include "lifecycle/prompt.h"
-#include "lifecycle/signals.h"
+#include "core/signals.h"
 #include "vars/variables.h"
 
 namespace {
@@ -34,25 +34,8 @@ constexpr int DEFAULT_WIDTH = 80;
 // The names of the last listing; emptied at the next request and once printed.
 WordVector listed_names;
 
-// Blocks SIGINT for its lifetime, so that the terminal is never left without echo.
-class InterruptsHeld {
-  public:
-    InterruptsHeld() noexcept {
-        sigset_t s;
-        sigemptyset(&s);
-        sigaddset(&s, SIGINT);
-        mask_change(SIG_BLOCK, &s, &saved_);
-    }
-    ~InterruptsHeld() { mask_change(SIG_SETMASK, &saved_, nullptr); }
-    InterruptsHeld(const InterruptsHeld&) = delete;
-    InterruptsHeld& operator=(const InterruptsHeld&) = delete;
-
-  private:
-    sigset_t saved_;
-};
-
 void release_listed_names() {
-    InterruptsHeld held;
+    SignalsBlocked held({SIGINT});  // the terminal is never left without echo
     WordVector().swap(listed_names);
 }
 
@@ -108,7 +91,7 @@ ssize_t read_input(char* bytes, std::size_t n) {
 // Feeds the line back into the terminal's input queue, so that the user goes on editing it.
 // With echo the driver shows it again (after a reprinted prompt); without, it stays as shown.
 void push_back(const Char* line, bool echo) {
-    InterruptsHeld held;
+    SignalsBlocked held({SIGINT});  // the terminal is never left without echo
     struct termios saved;
     if (tcgetattr(fds.shell_out, &saved) != 0) return;
     struct termios quiet = saved;
@@ -125,7 +108,7 @@ void push_back(const Char* line, bool echo) {
 
 // Moves the cursor to column 1 without any newline translation of the terminal.
 void back_to_column_one() {
-    InterruptsHeld held;
+    SignalsBlocked held({SIGINT});  // the terminal is never left without echo
     struct termios saved;
     if (tcgetattr(fds.shell_out, &saved) != 0) return;
     struct termios raw = saved;

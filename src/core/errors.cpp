@@ -1,12 +1,12 @@
-#include "core/signal_mask.h"
 #include "core/errors.h"
 
 #include <cstdarg>
 #include <cstdio>
 
 #include "core/descriptors.h"
-#include "core/recovery_steps.h"
+#include "core/process_exit.h"
 #include "core/shell.h"
+#include "core/signal_mask.h"
 
 namespace {
 
@@ -145,7 +145,9 @@ std::string format_message(ErrorCode index, std::va_list args, Cut cut) {
     return text;
 }
 
-// Everything error_raise does after choosing the text: the cleanup and the unwind.
+// Everything error_raise does after choosing the text: the message, the descriptors of the
+// half-set-up command, the end of a child, and the unwind. The rest of the clean-up runs where
+// the error is caught (RecoveryPoint::recover).
 [[noreturn]] void raise_with(ErrorCode flags, const std::string* text) {
     std::fflush(output_stream);
     std::fflush(diagnostic_stream);
@@ -159,7 +161,6 @@ std::string format_message(ErrorCode index, std::va_list args, Cut cut) {
         std::fputs(".\n", diagnostic_stream);
     }
     errors.pending_error.reset();
-    discard_expansion_vectors();
     std::fflush(output_stream);
     std::fflush(diagnostic_stream);
     fds.fds_prepared = false;
@@ -167,15 +168,14 @@ std::string format_message(ErrorCode index, std::va_list args, Cut cut) {
         if (shell.in_shared_child) throw SharedChildExit{1};
         exit_now(1);
     }
-    input_to_eof();
-    set_status_after_error();
-    reclaim_terminal();
+    errors.cleanup_pending = true;
     throw ShellError{};
 }
 
 }  // namespace
 
 ErrorState errors;
+RecoveryHooks recovery_hooks;
 
 const char* error_message(ErrorCode index) {
     index &= ERROR_CODE_MASK;
@@ -218,5 +218,15 @@ void error_undefined_variable(const CharString& name) {
 }
 
 RecoveryPoint::RecoveryPoint() noexcept { mask_change(SIG_BLOCK, nullptr, &mask_); }
+
+void RecoveryPoint::recover() const {
+    if (errors.cleanup_pending) {
+        errors.cleanup_pending = false;
+        if (recovery_hooks.discard_input) recovery_hooks.discard_input();
+        if (recovery_hooks.set_error_status) recovery_hooks.set_error_status();
+        reclaim_terminal();
+    }
+    restore_mask();
+}
 
 void RecoveryPoint::restore_mask() const noexcept { mask_change(SIG_SETMASK, &mask_, nullptr); }

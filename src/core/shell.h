@@ -1,7 +1,12 @@
-// The shell-wide flags: what kind of shell this is and how it treats its terminal.
+// The shell-wide flags (what kind of shell this is and how it treats its terminal) and the
+// session state several floors read: the last background process, the onintr setting, and
+// what kind of input the command loop is reading.
 #pragma once
 
+#include <sys/types.h>
+
 #include <csignal>
+#include <optional>
 
 #include "core/chars.h"
 
@@ -29,3 +34,18 @@ struct ShellFlags {
     bool has_script_name = false;
 };
 extern ShellFlags shell;
+
+/// What the running session remembers across commands.
+struct SessionState {
+    pid_t last_background_pid = 0;  ///< the last command started with & ($!); 0 before any
+    /// The onintr setting: none for the default handling, "-" to ignore interrupts, else a label.
+    std::optional<CharString> interrupt_label;
+    bool history_loading = false;     ///< lines are entered into the history list, never run
+    bool source_in_progress = false;  ///< a file is being sourced
+
+    /// True when onintr - asked that interrupts be ignored.
+    bool interrupts_ignored() const {
+        return interrupt_label && interrupt_label->size() == 1 && (*interrupt_label)[0] == '-';
+    }
+};
+extern SessionState session;

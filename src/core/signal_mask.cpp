@@ -42,3 +42,32 @@ void mask_change(int how, const sigset_t* set, sigset_t* old) {
     sigprocmask(SIG_SETMASK, &next, nullptr);
     current = next;
 }
+
+sigset_t mask_now() {
+    sigset_t now;
+    mask_change(SIG_BLOCK, nullptr, &now);
+    return now;
+}
+
+void block_signal(int sig) {
+    sigset_t s;
+    sigemptyset(&s);
+    sigaddset(&s, sig);
+    mask_change(SIG_BLOCK, &s, nullptr);
+}
+
+void unblock_signal(int sig) {
+    sigset_t s;
+    sigemptyset(&s);
+    sigaddset(&s, sig);
+    mask_change(SIG_UNBLOCK, &s, nullptr);
+}
+
+SignalsBlocked::SignalsBlocked(std::initializer_list<int> signals) noexcept {
+    sigset_t s;
+    sigemptyset(&s);
+    for (int sig : signals) sigaddset(&s, sig);
+    mask_change(SIG_BLOCK, &s, &before_);
+}
+
+SignalsBlocked::~SignalsBlocked() { mask_change(SIG_SETMASK, &before_, nullptr); }

@@ -8,9 +8,9 @@
 #include <optional>
 #include <string>
 
+#include "core/process_exit.h"
 #include "core/descriptors.h"
 #include "core/errors.h"
-#include "core/recovery_steps.h"
 #include "expand/glob.h"
 #include "vars/environment.h"
 #include "vars/variables.h"

@@ -1,4 +1,5 @@
 #include "core/signal_mask.h"
+#include "input/history.h"
 #include "exec/command_search.h"
 
 #include <fcntl.h>
@@ -18,7 +19,6 @@
 #include "expand/glob.h"
 #include "input/input_buffer.h"
 #include "jobs/job_control.h"
-#include "lifecycle/shutdown.h"
 #include "vars/variables.h"
 
 namespace {

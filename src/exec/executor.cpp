@@ -12,7 +12,7 @@
 #include "core/descriptors.h"
 #include "core/errors.h"
 #include "core/shell.h"
-#include "exec/background.h"
+#include "core/shell.h"
 #include "exec/builtin_table.h"
 #include "exec/command_search.h"
 #include "exec/redirections.h"
@@ -21,8 +21,7 @@
 #include "jobs/job_reports.h"
 #include "jobs/process_table.h"
 #include "lifecycle/interrupts.h"
-#include "lifecycle/shutdown.h"
-#include "lifecycle/signals.h"
+#include "core/signals.h"
 #include "vars/variables.h"
 
 namespace {
@@ -53,10 +52,6 @@ bool words_are(const WordVector& w, std::size_t i, std::string_view text) {
         if (w[i][k] != static_cast<unsigned char>(text[k])) return false;
     }
     return true;
-}
-
-bool label_is_dash() {
-    return interrupt_label && interrupt_label->size() == 1 && (*interrupt_label)[0] == '-';
 }
 
 bool is_builtin(const BuiltinEntry* b, const char* name) {
@@ -227,7 +222,7 @@ pid_t shared_memory_fork(CommandNode& node, int wants_terminal, PipeEnds* pipe_i
     std::fflush(diagnostic_stream);
     bool ignore_interrupts =
         shell.handle_interrupts &&
-        ((shell.terminal_pgrp == -1 && (node.node_flags & FLAG_NO_INTERRUPT)) || label_is_dash());
+        ((shell.terminal_pgrp == -1 && (node.node_flags & FLAG_NO_INTERRUPT)) || session.interrupts_ignored());
     pid_t group = jobs.job_in_progress ? jobs.job_in_progress->leader_pid : 0;
 
     pid_t pid = vfork();
@@ -355,7 +350,7 @@ void execute_command(CommandNode& node, int wants_terminal, PipeEnds* pipe_in,
             run_command_here(node, builtin, pipe_in, pipe_out, true, scratch);
             exit_with_status();
         }
-        if (f & FLAG_BACKGROUND) last_background_pid = pid;
+        if (f & FLAG_BACKGROUND) session.last_background_pid = pid;
     } else {
         shared_memory_fork(node, wants_terminal, pipe_in, pipe_out, scratch);
     }

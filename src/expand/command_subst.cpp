@@ -15,7 +15,6 @@
 #include "input/input_buffer.h"
 #include "input/lexer.h"
 #include "jobs/process_table.h"
-#include "lifecycle/shutdown.h"
 #include "parse/aliases.h"
 #include "parse/parser.h"
 #include "vars/variables.h"

@@ -111,7 +111,7 @@ bool read_line(CharString& line) {
 // backquote and is then dropped; before anything else it stays.
 void substitute_line(const WordVector& words, CharString& out) {
     out.clear();
-    subst_begin(words);
+    SubstReader reader(words);
     for (;;) {
         int c = subst_get_char(true);
         if (c == SUBST_END) break;

@@ -14,7 +14,6 @@
 #include "expand/substitute.h"
 #include "input/input_buffer.h"
 #include "input/lexer.h"
-#include "lifecycle/shutdown.h"
 #include "parse/syntax_tree.h"
 #include "vars/variables.h"
 

@@ -4,7 +4,6 @@
 // substitution character at the start of an interactive line); the substitution selects an
 // event, some of its words and applies modifiers, then hands the words to the lexer as if typed.
 // Every error of a substitution is deferred: the line is read to its end and not run.
-// save_history (declared with the other ways out in lifecycle/shutdown.h) lives here too.
 #pragma once
 
 #include <cstdint>
@@ -52,6 +51,8 @@ void history_save_line(const WordList& line);
 /// Puts an event with the given number at the front: a copy of the words, or (without copy)
 /// the nodes of the list itself.
 void history_enter(std::int32_t number, WordList& words, bool copy);
+/// Writes the history file when savehist asks for it.
+void save_history();
 /// Performs a history substitution started by c (the quick substitution character at the start
 /// of a line, or 0 when called by the lexer after the history character). The result is left
 /// for the lexer to read; errors are deferred.

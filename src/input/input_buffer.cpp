@@ -13,11 +13,9 @@
 #include "complete/completion.h"
 #include "core/descriptors.h"
 #include "core/errors.h"
-#include "core/recovery_steps.h"
 #include "core/shell.h"
 #include "jobs/job_control.h"
-#include "lifecycle/shutdown.h"
-#include "lifecycle/signals.h"
+#include "core/signals.h"
 #include "vars/variables.h"
 
 InputState input;

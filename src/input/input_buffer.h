@@ -74,3 +74,5 @@ void input_check_seekable();
 void input_release();
 /// True when the next character must really be read from the descriptor.
 bool input_at_buffer_end();
+/// Throws away all pending input (the rest of a script, the typed-ahead line, loops).
+void input_to_eof();

@@ -18,7 +18,7 @@
 #include "core/shell.h"
 #include "expand/glob.h"
 #include "jobs/job_reports.h"
-#include "lifecycle/signals.h"
+#include "core/signals.h"
 
 int stop_warned = 0;
 int waiting_builtin = 0;
@@ -68,28 +68,6 @@ ProcessEntry* leader_numbered(long n) {
         if (is_leader(e) && e.job_number == n) return &e;
     }
     return nullptr;
-}
-
-// Sets the signal mask back on every way out: to the mask found at the start, or to the one
-// chosen by the code before it returns normally.
-class MaskRestore {
-  public:
-    explicit MaskRestore(const sigset_t& mask) : mask_(mask) {}
-    ~MaskRestore() { mask_change(SIG_SETMASK, &mask_, nullptr); }
-    MaskRestore(const MaskRestore&) = delete;
-    MaskRestore& operator=(const MaskRestore&) = delete;
-    void set(const sigset_t& mask) { mask_ = mask; }
-
-  private:
-    sigset_t mask_;
-};
-
-sigset_t block(std::initializer_list<int> signals) {
-    sigset_t s, old;
-    sigemptyset(&s);
-    for (int sig : signals) sigaddset(&s, sig);
-    mask_change(SIG_BLOCK, &s, &old);
-    return old;
 }
 
 void list_jobs(int options) {
@@ -172,7 +150,7 @@ ProcessEntry* find_job(const CharString* word) {
 }
 
 void restart_job(ProcessEntry* leader, RestartPlace place) {
-    MaskRestore restore(block({SIGCHLD}));
+    SignalsBlocked held({SIGCHLD});
     std::uint16_t flags = 0;
     ProcessEntry* q = leader;
     do {
@@ -200,8 +178,7 @@ void restart_job(ProcessEntry* leader, RestartPlace place) {
 
 void signal_jobs(const WordVector& arguments, int sig) {
     bool hold_interrupts_too = shell.handle_interrupts;
-    sigset_t before = hold_interrupts_too ? block({SIGCHLD, SIGINT}) : block({SIGCHLD});
-    MaskRestore restore(before);
+    SignalsBlocked held({SIGCHLD, hold_interrupts_too ? SIGINT : SIGCHLD});
 
     WordVector targets;
     if (int kind = glob_classify(arguments)) {
@@ -251,10 +228,10 @@ void signal_jobs(const WordVector& arguments, int sig) {
     std::fflush(diagnostic_stream);
 
     // The signals held here are let through afterwards, even if they were held before.
-    sigset_t after = before;
+    sigset_t after = held.before();
     sigdelset(&after, SIGCHLD);
     if (hold_interrupts_too) sigdelset(&after, SIGINT);
-    restore.set(after);
+    held.put_back(after);
     if (failures) error_raise(ERRF_SILENT);
 }
 
@@ -364,16 +341,13 @@ void builtin_wait(WordVector&, CommandNode&) {
     // Every signal this wait acts on is held while the records are looked at and let through
     // only inside sigsuspend, so that none arriving in between is slept through: a hang-up
     // too, which would otherwise wait for the next child to change state.
-    auto hold = [] { return block({SIGCHLD, SIGINT, SIGHUP, SIGXCPU, SIGXFSZ}); };
-    waiting_builtin = 1;
-    struct Done {
-        sigset_t mask;
-        ~Done() {
-            waiting_builtin = 0;
-            mask_change(SIG_SETMASK, &mask, nullptr);
-        }
-    } done{hold()};
-    sigset_t open = done.mask;
+    struct Waiting {
+        Waiting() noexcept { waiting_builtin = 1; }
+        ~Waiting() { waiting_builtin = 0; }
+    } waiting;
+    SignalsBlocked held({SIGCHLD, SIGINT, SIGHUP, SIGXCPU, SIGXFSZ});
+    const sigset_t hold = mask_now();
+    sigset_t open = held.before();
     sigdelset(&open, SIGCHLD);
     if (shell.handle_interrupts) sigdelset(&open, SIGINT);
     // An interrupt acted on here unwinds through the interrupt action, which lists the jobs.
@@ -383,7 +357,7 @@ void builtin_wait(WordVector&, CommandNode&) {
             (signal_records.interrupt && !sigismember(&open, SIGINT))) {
             mask_change(SIG_SETMASK, &open, nullptr);
             act_on_signals();
-            hold();
+            mask_change(SIG_BLOCK, &hold, nullptr);
         }
         // A running entry with no child left to wait for would sleep for ever.
         if (!some_child_running() || jobs.no_children_left) break;

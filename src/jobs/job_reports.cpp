@@ -126,23 +126,6 @@ void CommandText::add_tree(const CommandNode* node) {
     }
 }
 
-// Blocks SIGCHLD for the life of the guard.
-class ChildSignalHold {
-  public:
-    ChildSignalHold() {
-        sigset_t s;
-        sigemptyset(&s);
-        sigaddset(&s, SIGCHLD);
-        mask_change(SIG_BLOCK, &s, &old_);
-    }
-    ~ChildSignalHold() { mask_change(SIG_SETMASK, &old_, nullptr); }
-    ChildSignalHold(const ChildSignalHold&) = delete;
-    ChildSignalHold& operator=(const ChildSignalHold&) = delete;
-
-  private:
-    sigset_t old_;
-};
-
 }  // namespace
 
 std::uint16_t report_job(ProcessEntry* p, int options) {
@@ -292,7 +275,7 @@ void report_pending_jobs() {
     jobs.notes_pending = 0;
     for (ProcessEntry& e : jobs.process_table) {
         if (!(e.status_flags & PROC_NEEDS_NOTE)) continue;
-        ChildSignalHold hold;
+        SignalsBlocked hold({SIGCHLD});
         e.status_flags &= static_cast<std::uint16_t>(~PROC_NEEDS_NOTE);
         std::uint16_t flags = report_job(&e, SHOW_NUMBER | SHOW_COMMAND | SHOW_REASON);
         if (!(flags & (PROC_RUNNING | PROC_STOPPED))) forget_job(&e);

@@ -1,4 +1,5 @@
 #include "core/signal_mask.h"
+#include "core/process_exit.h"
 #include "jobs/process_table.h"
 
 #include <sys/wait.h>
@@ -19,17 +20,12 @@
 #include "jobs/job_reports.h"
 #include "lifecycle/command_loop.h"
 #include "lifecycle/interrupts.h"
-#include "lifecycle/shutdown.h"
-#include "lifecycle/signals.h"
+#include "core/signals.h"
 #include "vars/variables.h"
 
 JobTable jobs;
 
 namespace {
-
-bool label_is_dash() {
-    return interrupt_label && interrupt_label->size() == 1 && (*interrupt_label)[0] == '-';
-}
 
 bool same_dir_as_shell(const ProcessEntry* leader) {
     return !leader->job_dir || !current_dir || leader->job_dir->name == current_dir->name;
@@ -72,24 +68,6 @@ struct timeval now_time() {
     gettimeofday(&tv, nullptr);
     return tv;
 }
-
-// Blocks one signal for the life of the guard.
-class SignalHold {
-public:
-    explicit SignalHold(std::initializer_list<int> signals) {
-        sigset_t s;
-        sigemptyset(&s);
-        for (int sig : signals) sigaddset(&s, sig);
-        mask_change(SIG_BLOCK, &s, &old_);
-    }
-    ~SignalHold() { mask_change(SIG_SETMASK, &old_, nullptr); }
-    SignalHold(const SignalHold&) = delete;
-    SignalHold& operator=(const SignalHold&) = delete;
-    const sigset_t& old_mask() const { return old_; }
-
-private:
-    sigset_t old_;
-};
 
 }  // namespace
 
@@ -138,7 +116,7 @@ void join_job_group(int wants_terminal, pid_t group) {
 pid_t fork_child(CommandNode* node, int wants_terminal) {
     bool ignore_interrupts =
         shell.handle_interrupts &&
-        ((shell.terminal_pgrp == -1 && (node->node_flags & FLAG_NO_INTERRUPT)) || label_is_dash());
+        ((shell.terminal_pgrp == -1 && (node->node_flags & FLAG_NO_INTERRUPT)) || session.interrupts_ignored());
     if (shell.fork_depth >= MAX_FORK_DEPTH) error_raise(ERR_FORK_NESTING, MAX_FORK_DEPTH);
     sigset_t hold, old;
     sigemptyset(&hold);
@@ -245,7 +223,7 @@ void reap_children() {
     int saved_errno = errno;
     signal_records.child = 0;
     int options = WNOHANG;
-    if (shell.handle_interrupts && (loop_state.source_in_progress || isatty(fds.shell_in))) {
+    if (shell.handle_interrupts && (session.source_in_progress || isatty(fds.shell_in))) {
         options |= WUNTRACED;
     }
     for (;;) {
@@ -375,7 +353,7 @@ void forget_job(ProcessEntry* p) {
 
 void collect_free_entries(JobStatus status) {
     {
-        SignalHold hold({SIGCHLD});
+        SignalsBlocked hold({SIGCHLD});
         for (auto it = jobs.process_table.begin(); it != jobs.process_table.end();) {
             if (it->pid == 0) {
                 dir_release(it->job_dir);
@@ -389,8 +367,8 @@ void collect_free_entries(JobStatus status) {
 }
 
 void wait_for_children_change() {
-    SignalHold hold({SIGCHLD});
-    sigset_t open = hold.old_mask();
+    SignalsBlocked hold({SIGCHLD});
+    sigset_t open = hold.before();
     sigdelset(&open, SIGCHLD);
     if (!signal_records.child) sigsuspend(&open);
     reap_children();
@@ -409,11 +387,13 @@ void wait_for_job(ProcessEntry* p, JobStatus status) {
     {
         // The hang-up signals are held with SIGCHLD while the records are looked at, and let
         // through only inside the sleep, so that none arriving just before it is slept through.
-        SignalHold hold({SIGCHLD, SIGHUP, SIGXCPU, SIGXFSZ});
-        sigset_t open = hold.old_mask();
+        SignalsBlocked hold({SIGCHLD, SIGHUP, SIGXCPU, SIGXFSZ});
+        sigset_t open = hold.before();
         for (int sig : {SIGCHLD, SIGHUP, SIGXCPU, SIGXFSZ}) sigdelset(&open, sig);
         for (;;) {
-            if (signal_records.hangup) hangup_action(signal_records.hangup);
+            if (signal_records.hangup && signal_actions.hangup) {
+                signal_actions.hangup(signal_records.hangup);
+            }
             reap_children();
             flags = job_flags(leader);
             if (!(flags & PROC_RUNNING)) break;
@@ -434,9 +414,9 @@ void wait_for_job(ProcessEntry* p, JobStatus status) {
             report_job(leader, SHOW_ABNORMAL | SHOW_SHELL_DIR);
         }
     }
-    if ((flags & (PROC_INTERRUPTED | PROC_STOPPED)) && shell.handle_interrupts && !label_is_dash()) {
+    if ((flags & (PROC_INTERRUPTED | PROC_STOPPED)) && shell.handle_interrupts && !session.interrupts_ignored()) {
         if (!(flags & PROC_STOPPED)) forget_job(leader);
-        interrupt_action(false);
+        if (signal_actions.interrupt) signal_actions.interrupt(false);
     }
     if (status == JobStatus::Keep) {
         forget_job(leader);

@@ -23,12 +23,10 @@
 #include "jobs/process_table.h"
 #include "lifecycle/interrupts.h"
 #include "lifecycle/prompt.h"
-#include "lifecycle/signals.h"
+#include "core/signals.h"
 #include "parse/aliases.h"
 #include "parse/parser.h"
 #include "vars/variables.h"
-
-LoopState loop_state;
 
 namespace {
 
@@ -40,7 +38,7 @@ int source_nesting = 0;  // files being sourced, one inside the other
 
 // One pass over one line: read it, enter it in the history, expand, parse, run.
 void read_and_run_line(bool catch_errors, WordList& line, CommandTree& tree) {
-    history.print_only = loop_state.history_loading;
+    history.print_only = session.history_loading;
     let_interrupts_through();
     if (stop_warned > 0) --stop_warned;
     if (jobs.notes_pending) report_pending_jobs();
@@ -62,10 +60,10 @@ void read_and_run_line(bool catch_errors, WordList& line, CommandTree& tree) {
         std::fflush(diagnostic_stream);
     }
     hold_interrupts();
-    if (loop_state.history_loading || (catch_errors && shell.interactive && !loop_active())) {
+    if (session.history_loading || (catch_errors && shell.interactive && !loop_active())) {
         history_save_line(line);
     }
-    if (!loop_state.history_loading) error_raise_pending();
+    if (!session.history_loading) error_raise_pending();
     if (history.print_only) throw LoopReturn{};
     expand_aliases(line);
     tree = parse_commands(line.first(), line.head(), 0);
@@ -91,7 +89,7 @@ void run_command_loop(bool catch_errors) {
                 }
                 break;
             } catch (const ShellError&) {
-                point.restore_mask();
+                point.recover();
             } catch (const LoopReturn&) {
                 point.restore_mask();
             } catch (const std::bad_alloc&) {
@@ -136,10 +134,10 @@ void source_file(int fd, bool check_status, bool load_history) {
         int history_char;
         bool source_in_progress;
     } saved{std::move(input), fds.shell_in,
-            shell.interactive, std::move(interrupt_label),
-            std::move(loop_stack), loop_state.history_loading,
-            lexer.history_char, loop_state.source_in_progress};
-    loop_state.source_in_progress = true;
+            shell.interactive, std::move(session.interrupt_label),
+            std::move(loop_stack), session.history_loading,
+            lexer.history_char, session.source_in_progress};
+    session.source_in_progress = true;
     {
         sigset_t before;
         mask_change(SIG_BLOCK, nullptr, &before);
@@ -147,9 +145,9 @@ void source_file(int fd, bool check_status, bool load_history) {
         input = InputState{};
         fds.shell_in = fd;
         shell.interactive = isatty(fd);
-        interrupt_label.reset();
+        session.interrupt_label.reset();
         loop_stack.reset();
-        loop_state.history_loading = load_history;
+        session.history_loading = load_history;
         if (load_history) lexer.history_char = 0;
         mask_change(SIG_SETMASK, &before, nullptr);
     }
@@ -161,11 +159,11 @@ void source_file(int fd, bool check_status, bool load_history) {
     close(fd);
     fds.shell_in = saved.shell_in;
     shell.interactive = saved.interactive;
-    interrupt_label = std::move(saved.label);
+    session.interrupt_label = std::move(saved.label);
     loop_stack = std::move(saved.loops);
-    if (loop_state.history_loading) lexer.history_char = saved.history_char;
-    loop_state.history_loading = saved.history_loading;
-    loop_state.source_in_progress = saved.source_in_progress;
+    if (session.history_loading) lexer.history_char = saved.history_char;
+    session.history_loading = saved.history_loading;
+    session.source_in_progress = saved.source_in_progress;
     if (abandoned) error_raise(ERRF_SILENT);
 }
 

@@ -4,12 +4,6 @@
 #include "core/chars.h"
 #include "parse/syntax_tree.h"
 
-struct LoopState {
-    bool history_loading = false;     ///< lines are entered into the history list, never run
-    bool source_in_progress = false;  ///< a file is being sourced
-};
-extern LoopState loop_state;
-
 /// Reads and runs lines until the input is finished. With catch_errors the loop resumes after
 /// an error; without, the error passes on to the caller's recovery point.
 void run_command_loop(bool catch_errors);

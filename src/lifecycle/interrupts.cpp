@@ -1,4 +1,5 @@
 #include "core/signal_mask.h"
+#include "input/history.h"
 #include "lifecycle/interrupts.h"
 
 #include <pwd.h>
@@ -11,14 +12,10 @@
 #include "builtins/control_flow.h"
 #include "core/descriptors.h"
 #include "core/errors.h"
-#include "core/recovery_steps.h"
 #include "core/shell.h"
 #include "jobs/job_control.h"
 #include "jobs/process_table.h"
-#include "lifecycle/shutdown.h"
-#include "lifecycle/signals.h"
-
-std::optional<CharString> interrupt_label;
+#include "core/signals.h"
 
 void interrupt_action(bool want_newline) {
     sigset_t mask;
@@ -35,10 +32,9 @@ void interrupt_action(bool want_newline) {
     mask_change(SIG_SETMASK, &mask, nullptr);
     __fpurge(output_stream);
     endpwent();
-    if (interrupt_label && !(interrupt_label->size() == 1 && (*interrupt_label)[0] == '-')) {
+    if (session.interrupt_label && !session.interrupts_ignored()) {
         // onintr label: the command loop goes on reading after the label, without an error.
-        goto_label(*interrupt_label);
-        discard_expansion_vectors();
+        goto_label(*session.interrupt_label);
         unwind();
     }
     if (want_newline && shell.interactive) {

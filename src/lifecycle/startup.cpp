@@ -1,4 +1,7 @@
 #include "core/signal_mask.h"
+#include "lifecycle/shutdown.h"
+#include "input/history.h"
+#include "core/process_exit.h"
 #include "lifecycle/startup.h"
 
 #include <fcntl.h>
@@ -21,10 +24,11 @@
 #include "exec/command_hash.h"
 #include "input/input_buffer.h"
 #include "input/lexer.h"
+#include "jobs/process_table.h"
 #include "lifecycle/command_loop.h"
+#include "lifecycle/interrupts.h"
 #include "lifecycle/prompt.h"
-#include "lifecycle/shutdown.h"
-#include "lifecycle/signals.h"
+#include "core/signals.h"
 #include "vars/environment.h"
 #include "vars/variables.h"
 
@@ -149,7 +153,16 @@ void read_startup_files(const Options& opt) {
 
 }  // namespace
 
+void wire_shell() {
+    signal_actions.interrupt = interrupt_action;
+    signal_actions.child = reap_children;
+    signal_actions.hangup = hangup_action;
+    recovery_hooks.discard_input = input_to_eof;
+    recovery_hooks.set_error_status = set_status_after_error;
+}
+
 int shell_main(int argc, char** argv) {
+    wire_shell();
     record_start_usage();
     env_init(environ);
     char* program = argc > 0 ? argv[0] : const_cast<char*>("orv");

@@ -7,7 +7,7 @@
 #include "exec/command_hash.h"
 #include "expand/expressions.h"
 #include "expand/glob.h"
-#include "lifecycle/signals.h"
+#include "core/signals.h"
 #include "vars/environment.h"
 #include "vars/variables.h"
 

@@ -4,7 +4,8 @@
 
 #include "core/descriptors.h"
 #include "core/errors.h"
-#include "core/recovery_steps.h"
+#include "core/process_exit.h"
+#include "core/shell.h"
 #include "dirs/directory_stack.h"
 #include "exec/command_hash.h"
 #include "expand/glob.h"
@@ -238,8 +239,14 @@ void set_status(int n) {
     var_store(to_char_string("status"), std::move(value), shell_variables);
 }
 
-void set_status_after_error() {
-    set_status(1);
+void set_status_after_error() { set_status(1); }
+
+void exit_with_status() {
+    shell.fork_depth = 1;
+    std::int32_t status = parse_number(var_value("status"));
+    std::fflush(output_stream);
+    std::fflush(diagnostic_stream);
+    exit_now(status);
 }
 
 // ---- Side effects of special variables ---------------------------------------------------

@@ -66,6 +66,10 @@ bool var_name_is(CharView name, std::string_view text);
 
 /// Sets status to a number.
 void set_status(int n);
+/// Sets status to 1, as after an error.
+void set_status_after_error();
+/// Ends the shell with the value of status (0 when unset; "Badly formed number" ends it with 1).
+[[noreturn]] void exit_with_status();
 
 /// The effects of setting a variable by set: path, histchars, user, term, home, filec.
 void var_after_set(CharView name);

@@ -8,7 +8,6 @@
 
 #include "core/descriptors.h"
 #include "core/errors.h"
-#include "core/recovery_steps.h"
 #include "core/shell.h"
 #include "input/lexer.h"
 #include "test_support.h"
@@ -63,9 +62,11 @@ class VarsTest : public testing::Test {
     std::string diagnostics() { return capture_.diagnostics(); }
     template <class F>
     bool raises(F f) {
+        RecoveryPoint point;  // catches as the shell does, with the clean-up that follows
         try {
             f();
         } catch (const ShellError&) {
+            point.recover();
             return true;
         }
         return false;

@@ -21,10 +21,6 @@ WordVector substitute_words(const WordVector& words);
 /// makes none or several); nullopt under -n.
 std::optional<CharString> substitute_one_word(const CharString& word);
 
-/// The word changed by one modifier letter (h t r e q x), or nullopt when the letter does not
-/// apply to it. A quoted / separates nothing.
-std::optional<CharString> word_modifier(const CharString& word, int letter);
-
 /// Starts reading words through subst_get_char, with every pushback and value cleared. The
 /// words must stay alive until SUBST_END has been read.
 void subst_begin(const WordVector& words);

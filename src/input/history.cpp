@@ -11,7 +11,7 @@
 #include "core/descriptors.h"
 #include "core/errors.h"
 #include "core/shell.h"
-#include "expand/substitute.h"
+#include "core/modifiers.h"
 #include "input/input_buffer.h"
 #include "input/lexer.h"
 #include "parse/syntax_tree.h"

@@ -14,6 +14,7 @@
 #include "core/shell.h"
 #include "core/shell.h"
 #include "expand/here_document.h"
+#include "core/modifiers.h"
 #include "expand/substitute.h"
 #include "input/input_buffer.h"
 #include "input/lexer.h"

@@ -7,7 +7,7 @@
 #include <string_view>
 #include <utility>
 
-#include "builtins/keywords.h"
+#include "parse/keywords.h"
 #include "core/descriptors.h"
 #include "core/errors.h"
 #include "core/shell.h"

@@ -8,7 +8,7 @@
 #include <cstring>
 #include <iterator>
 
-#include "builtins/resource_usage.h"
+#include "jobs/usage.h"
 #include "core/descriptors.h"
 #include "core/errors.h"
 #include "core/shell.h"

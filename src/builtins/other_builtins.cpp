@@ -6,7 +6,7 @@
 #include <cstdio>
 #include <optional>
 
-#include "lifecycle/shutdown.h"
+#include "exec/reentry.h"
 #include "input/history.h"
 #include "core/process_exit.h"
 #include "builtins/printf.h"
@@ -17,7 +17,6 @@
 #include "expand/glob.h"
 #include "input/input_buffer.h"
 #include "jobs/job_control.h"
-#include "lifecycle/command_loop.h"
 #include "lifecycle/interrupts.h"
 #include "core/signals.h"
 
@@ -95,7 +94,7 @@ void builtin_eval(WordVector& words, CommandNode&) {
             }
         }
         fds.fds_prepared = false;
-        run_command_loop(false);
+        reentry.run_command_loop(false);
     });
     input.eval = saved_eval;
     input_done = false;
@@ -191,7 +190,7 @@ void builtin_logout(WordVector&, CommandNode&) {
     check_leaving_login_shell();
     // From here an error ends the shell instead of returning to the command loop.
     shell.fork_depth = 1;
-    logout_sequence();
+    reentry.logout_sequence();
 }
 
 void builtin_login(WordVector& words, CommandNode&) {

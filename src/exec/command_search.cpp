@@ -14,7 +14,7 @@
 #include "core/descriptors.h"
 #include "core/errors.h"
 #include "core/shell.h"
-#include "exec/builtin_table.h"
+#include "builtins/table.h"
 #include "exec/command_hash.h"
 #include "expand/glob.h"
 #include "input/input_buffer.h"

@@ -13,7 +13,8 @@
 #include "core/errors.h"
 #include "core/shell.h"
 #include "core/shell.h"
-#include "exec/builtin_table.h"
+#include "exec/builtin_entry.h"
+#include "exec/reentry.h"
 #include "exec/command_search.h"
 #include "exec/redirections.h"
 #include "expand/here_document.h"
@@ -54,9 +55,7 @@ bool words_are(const WordVector& w, std::size_t i, std::string_view text) {
     return true;
 }
 
-bool is_builtin(const BuiltinEntry* b, const char* name) {
-    return b && b->name[0] == name[0] && std::strcmp(b->name, name) == 0;
-}
+bool has_property(const BuiltinEntry* b, BuiltinProperty p) { return b && b->has(p); }
 
 // The prefix words nice, nohup and time become flags of the command.
 void take_prefix_words(CommandNode& node) {
@@ -111,9 +110,7 @@ bool needs_descriptors(const CommandNode& node, const BuiltinEntry* builtin, boo
         (node.node_flags & (FLAG_PIPE_IN | FLAG_PIPE_OUT | FLAG_HERE_DOC))) {
         return true;
     }
-    return is_builtin(builtin, "exec") || is_builtin(builtin, "if") ||
-           is_builtin(builtin, "repeat") ||
-           is_builtin(builtin, "login") || has_command_substitution(node.words);
+    return builtin->has(BUILTIN_TAKES_STD_FDS) || has_command_substitution(node.words);
 }
 
 // The pipeline ends in a command run in the shell: the processes before it are a foreground
@@ -171,7 +168,7 @@ void run_command_here(CommandNode& node, const BuiltinEntry* builtin, PipeEnds* 
         close(pipe_out->fd[1]);
     }
     if (builtin) {
-        run_builtin(node, *builtin);
+        reentry.run_builtin(node, *builtin);
         if (forked) exit_with_status();
         return;
     }
@@ -315,21 +312,20 @@ void execute_command(CommandNode& node, int wants_terminal, PipeEnds* pipe_in,
     const BuiltinEntry* builtin = nullptr;
     if (simple) {
         take_prefix_words(node);
-        builtin = find_builtin(node);
+        builtin = reentry.find_builtin(node);
     }
-    if (shell.no_execute && (!builtin || !is_scripting_builtin(*builtin))) {
+    if (shell.no_execute && (!builtin || !builtin->has(BUILTIN_SCRIPTING))) {
         stand_in_for_nothing(node, pipe_in, pipe_out, true);
         return;
     }
-    if (is_builtin(builtin, "cd") || is_builtin(builtin, "chdir") || is_builtin(builtin, "pushd") ||
-        is_builtin(builtin, "popd")) {
+    if (has_property(builtin, BUILTIN_CHANGES_DIR)) {
         node.node_flags &= static_cast<std::uint16_t>(~FLAG_NICE);
     }
     const std::uint16_t f = node.node_flags;
     bool forks = (f & FLAG_TIME) ||
                  (!(f & FLAG_NO_FORK) &&
                   (!builtin || (f & (FLAG_PIPE_OUT | FLAG_BACKGROUND | FLAG_NICE | FLAG_NOHUP)))) ||
-                 (is_builtin(builtin, "eval") && (f & (FLAG_PIPE_IN | FLAG_PIPE_OUT)));
+                 (has_property(builtin, BUILTIN_FORKS_IN_PIPE) && (f & (FLAG_PIPE_IN | FLAG_PIPE_OUT)));
     ChildScratch scratch;
     if (!forks) {
         run_command_here(node, builtin, pipe_in, pipe_out, false, scratch);

@@ -7,6 +7,7 @@
 
 #include "core/errors.h"
 #include "core/shell.h"
+#include "exec/reentry.h"
 #include "expand/glob.h"
 #include "vars/variables.h"
 
@@ -384,7 +385,7 @@ class Evaluator {
         if (end == words_.size()) error_raise(ERR_MISSING | ERRF_NAME, '}');
         cursor_ = end + 1;
         if (flags & EXPR_SKIP) return Operand{};
-        return truth_operand(run_brace_command(words_, first, end) == 0);
+        return truth_operand(reentry.run_brace_command(words_, first, end) == 0);
     }
 
     const WordVector& words_;

@@ -21,5 +21,3 @@ enum ExpressionFlags : int {
 /// Does not return on a malformed expression, a failed inquiry name or a division by 0.
 std::int32_t eval_expression(const WordVector& words, std::size_t& cursor, int flags = 0);
 
-/// Runs the words [first, end) as a command line in a child and returns its exit status.
-std::int32_t run_brace_command(const WordVector& words, std::size_t first, std::size_t end);

@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "core/errors.h"
-#include "expand/command_subst.h"
+#include "exec/reentry.h"
 #include "platform/system_glob.h"
 #include "vars/variables.h"
 
@@ -371,7 +371,7 @@ WordVector expand_special(const WordVector& words) {
             out.push_back(w);
             continue;
         }
-        WordVector produced = command_substitute(w, false);
+        WordVector produced = reentry.command_substitute(w, false);
         out.insert(out.end(), std::make_move_iterator(produced.begin()),
                    std::make_move_iterator(produced.end()));
     }

@@ -13,7 +13,7 @@
 #include "core/descriptors.h"
 #include "core/errors.h"
 #include "core/shell.h"
-#include "expand/command_subst.h"
+#include "exec/reentry.h"
 #include "expand/substitute.h"
 #include "input/input_buffer.h"
 
@@ -153,7 +153,7 @@ void read_here_document(const CharString& terminator) {
             out.put_line(substituted);
             continue;
         }
-        for (const CharString& word : command_substitute(substituted, true)) out.put_line(word);
+        for (const CharString& word : reentry.command_substitute(substituted, true)) out.put_line(word);
     }
     out.flush();
     lseek(0, 0, SEEK_SET);

@@ -7,7 +7,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "builtins/resource_usage.h"
+#include "jobs/usage.h"
 #include "core/descriptors.h"
 #include "dirs/directory_stack.h"
 

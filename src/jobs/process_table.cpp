@@ -12,7 +12,7 @@
 #include <cstdio>
 #include <limits>
 
-#include "builtins/resource_usage.h"
+#include "jobs/usage.h"
 #include "core/descriptors.h"
 #include "core/errors.h"
 #include "core/shell.h"

@@ -5,7 +5,7 @@
 #include <cstdio>
 
 #include "builtins/control_flow.h"
-#include "builtins/resource_usage.h"
+#include "jobs/usage.h"
 #include "core/descriptors.h"
 #include "core/shell.h"
 #include "input/history.h"

@@ -15,7 +15,7 @@
 #include <cstring>
 #include <ctime>
 
-#include "builtins/resource_usage.h"
+#include "jobs/usage.h"
 #include "core/chars.h"
 #include "core/descriptors.h"
 #include "core/errors.h"
@@ -24,6 +24,9 @@
 #include "exec/command_hash.h"
 #include "input/input_buffer.h"
 #include "input/lexer.h"
+#include "builtins/table.h"
+#include "exec/command_subst.h"
+#include "exec/reentry.h"
 #include "jobs/process_table.h"
 #include "lifecycle/command_loop.h"
 #include "lifecycle/interrupts.h"
@@ -159,6 +162,13 @@ void wire_shell() {
     signal_actions.hangup = hangup_action;
     recovery_hooks.discard_input = input_to_eof;
     recovery_hooks.set_error_status = set_status_after_error;
+    reentry.command_substitute = command_substitute;
+    reentry.run_brace_command = run_brace_command;
+    reentry.find_builtin = find_builtin;
+    reentry.run_builtin = run_builtin;
+    reentry.run_command_loop = run_command_loop;
+    reentry.source_file = source_file;
+    reentry.logout_sequence = logout_sequence;
 }
 
 int shell_main(int argc, char** argv) {

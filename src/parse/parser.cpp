@@ -1,6 +1,6 @@
 #include "parse/parser.h"
 
-#include "builtins/keywords.h"
+#include "parse/keywords.h"
 #include "core/errors.h"
 
 // The levels below follow the grammar's right recursion (a ; b ; c is list(a, list(b, c)), and

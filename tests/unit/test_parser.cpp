@@ -3,7 +3,7 @@
 #include <string>
 #include <string_view>
 
-#include "builtins/keywords.h"
+#include "parse/keywords.h"
 #include "core/errors.h"
 #include "input/word_list.h"
 #include "parse/parser.h"

@@ -3,7 +3,7 @@
 #include <cstdio>
 #include <string>
 
-#include "builtins/resource_usage.h"
+#include "jobs/usage.h"
 #include "core/descriptors.h"
 #include "test_support.h"
 #include "vars/variables.h"

@@ -1,4 +1,4 @@
-#include "builtins/resource_usage.h"
+#include "jobs/usage.h"
 
 #include <sys/resource.h>
 

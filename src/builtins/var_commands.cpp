@@ -1,4 +1,4 @@
-#include "vars/var_commands.h"
+#include "builtins/var_commands.h"
 
 #include <cstdio>
 

@@ -1,4 +1,4 @@
-#include "expand/command_subst.h"
+#include "exec/command_subst.h"
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -11,7 +11,6 @@
 #include "core/shell.h"
 #include "exec/executor.h"
 #include "exec/redirections.h"
-#include "expand/expressions.h"
 #include "input/input_buffer.h"
 #include "input/lexer.h"
 #include "jobs/process_table.h"

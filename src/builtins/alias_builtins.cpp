@@ -5,6 +5,7 @@
 
 #include "core/descriptors.h"
 #include "core/errors.h"
+#include "expand/glob.h"
 #include "input/history.h"
 #include "core/signals.h"
 #include "vars/variables.h"
@@ -30,7 +31,7 @@ void builtin_alias(WordVector& words, CommandNode&) {
     }
     CharString name = words[1];
     str_strip(name);
-    var_set_vector(name, WordVector(words.begin() + 2, words.end()), aliases);
+    var_store(name, expand_value(WordVector(words.begin() + 2, words.end())), aliases);
 }
 
 void builtin_unalias(WordVector& words, CommandNode&) {

@@ -8,6 +8,7 @@
 #include <utility>
 
 #include "parse/keywords.h"
+#include "core/pattern.h"
 #include "core/descriptors.h"
 #include "core/errors.h"
 #include "core/shell.h"
@@ -276,7 +277,7 @@ void loop_advance() {
             loop_exit();
             return;
         }
-        var_set(CharView(f.var_name), f.all_words[f.next_value++]);
+        var_store(f.var_name, expand_value({f.all_words[f.next_value++]}), shell_variables);
     }
     input_seek(f.start);
 }
@@ -515,7 +516,7 @@ void builtin_foreach(WordVector& words, CommandNode&) {
         if (!expanded || expanded->empty()) error_raise(ERR_NO_MATCH | ERRF_NAME);
         values = std::move(*expanded);
     } else {
-        strip_quotes(values);
+        clear_quote_marks(values);
     }
     auto f = std::make_unique<LoopFrame>();
     f->is_foreach = true;

@@ -30,7 +30,7 @@ WordVector expanded_arguments(const WordVector& words, ErrorCode no_match) {
         if (!out) error_raise(no_match);
         return std::move(*out);
     }
-    strip_quotes(args);
+    clear_quote_marks(args);
     return args;
 }
 

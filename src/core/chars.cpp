@@ -222,3 +222,7 @@ void vec_drop_first(WordVector& v, std::size_t n) {
     if (n > v.size()) n = v.size();
     v.erase(v.begin(), v.begin() + static_cast<std::ptrdiff_t>(n));
 }
+
+void clear_quote_marks(WordVector& words) {
+    for (CharString& w : words) str_strip(w);
+}

@@ -177,6 +177,8 @@ struct ByteVector {
 void vec_print(FILE* stream, const WordVector& v);
 /// Drops the first n words (all of them when there are fewer).
 void vec_drop_first(WordVector& v, std::size_t n);
+/// Clears the quote marks of every word.
+void clear_quote_marks(WordVector& words);
 
 /// A CharString from a byte literal, for tables and tests.
 inline CharString chars(std::string_view bytes) { return to_char_string(bytes); }

@@ -41,7 +41,7 @@ WordVector expand_words(WordVector words, const CharString& name) {
         }
         words = std::move(*out);
     }
-    strip_quotes(words);
+    clear_quote_marks(words);
     return words;
 }
 

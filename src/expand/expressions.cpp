@@ -5,6 +5,7 @@
 
 #include <string_view>
 
+#include "core/pattern.h"
 #include "core/errors.h"
 #include "core/shell.h"
 #include "exec/reentry.h"

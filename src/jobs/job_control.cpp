@@ -187,7 +187,7 @@ void signal_jobs(const WordVector& arguments, int sig) {
         targets = std::move(*expanded);
     } else {
         targets = arguments;
-        strip_quotes(targets);
+        clear_quote_marks(targets);
     }
 
     int failures = 0;

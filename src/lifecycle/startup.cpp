@@ -27,9 +27,11 @@
 #include "builtins/table.h"
 #include "exec/command_subst.h"
 #include "exec/reentry.h"
+#include "expand/glob.h"
 #include "jobs/process_table.h"
 #include "lifecycle/command_loop.h"
 #include "lifecycle/interrupts.h"
+#include "lifecycle/special_variables.h"
 #include "lifecycle/prompt.h"
 #include "core/signals.h"
 #include "vars/environment.h"
@@ -169,6 +171,7 @@ void wire_shell() {
     reentry.run_command_loop = run_command_loop;
     reentry.source_file = source_file;
     reentry.logout_sequence = logout_sequence;
+    install_special_variables();
 }
 
 int shell_main(int argc, char** argv) {
@@ -284,7 +287,7 @@ int shell_main(int argc, char** argv) {
     }
 
     if (std::optional<CharView> path = env_lookup("PATH")) {
-        import_path(*path);
+        var_store(chars("path"), expand_value(path_components(*path)), shell_variables);
     } else {
         WordVector dirs;
         if (is_directory("/bin")) dirs.push_back(chars("/bin"));

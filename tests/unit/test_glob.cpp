@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "core/pattern.h"
 #include "core/descriptors.h"
 #include "core/errors.h"
 #include "expand/glob.h"

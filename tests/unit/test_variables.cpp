@@ -327,7 +327,7 @@ TEST_F(VarsTest, UserTermHomeAndPathReachTheEnvironment) {
     var_after_set(chars("term"));
     var_set("home", chars("/home/alice"));
     var_after_set(chars("home"));
-    var_set_vector(chars("path"), words({"/bin", "/usr/bin"}));
+    var_store(chars("path"), words({"/bin", "/usr/bin"}), shell_variables);
     var_after_set(chars("path"));
     EXPECT_EQ(env_value("USER"), "alice");
     EXPECT_EQ(env_value("LOGNAME"), "alice");
@@ -400,7 +400,7 @@ TEST_F(VarsTest, ImportPathSplitsAtColons) {
     };
     set_environment({"PATH=/orig"});
     for (const Row& r : rows) {
-        import_path(chars(r.value));
+        var_store(chars("path"), path_components(chars(r.value)), shell_variables);
         EXPECT_EQ(value_of("path"), r.path) << r.value;
     }
     EXPECT_EQ(env_value("PATH"), "/orig");
@@ -464,7 +464,7 @@ TEST_F(VarsTest, RelativeComponentsWarnOnlyTheInteractiveSuperUser) {
         EXPECT_EQ(env_value("PATH"), "/bin:.:/usr/bin");
         EXPECT_EQ(diagnostics(),
                   r.warned ? "Warning: exported path contains relative components.\n" : "");
-        import_path(chars("/bin:bin::/usr/bin"));
+        var_store(chars("path"), path_components(chars("/bin:bin::/usr/bin")), shell_variables);
         EXPECT_EQ(value_of("path"), (std::vector<std::string>{"/bin", "bin", ".", "/usr/bin"}));
         EXPECT_EQ(diagnostics(), r.warned ? "Warning: imported path contains relative components\n"
                                             "Warning: imported path contains relative components\n"

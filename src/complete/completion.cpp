@@ -34,6 +34,11 @@ constexpr int DEFAULT_WIDTH = 80;
 // The names of the last listing; emptied at the next request and once printed.
 WordVector listed_names;
 
+// Input that comes before what the terminal still holds but is not in the terminal's queue: the
+// system refused to take it back. Read before the terminal; an interrupt while the terminal is
+// read drops it with the driver's queue.
+std::string held_input;
+
 // Blocks SIGINT for its lifetime, so that the terminal is never left without echo.
 class InterruptsHeld {
   public:
@@ -105,22 +110,66 @@ ssize_t read_input(char* bytes, std::size_t n) {
     }
 }
 
-// Feeds the line back into the terminal's input queue, so that the user goes on editing it.
-// With echo the driver shows it again (after a reprinted prompt); without, it stays as shown.
-void push_back(const Char* line, bool echo) {
-    InterruptsHeld held;
-    struct termios saved;
-    if (tcgetattr(fds.shell_out, &saved) != 0) return;
-    struct termios quiet = saved;
-    quiet.c_lflag &=
-        ~static_cast<tcflag_t>(ECHOKE | ECHOE | ECHOK | ECHO | ECHONL | ECHOPRT | ECHOCTL);
-    if (echo) quiet.c_lflag |= ECHO;
-    tcsetattr(fds.shell_out, TCSANOW, &quiet);
-    for (; *line; ++line) {
-        char c = static_cast<char>(low_byte(*line));
-        ioctl(fds.shell_out, TIOCSTI, &c);
+// What the driver gives for one read in canonical mode, after the held input.
+ssize_t read_line(char* bytes, std::size_t n) {
+    std::size_t held = std::min(held_input.size(), n);
+    held_input.copy(bytes, held);
+    held_input.erase(0, held);
+    if (held == n) return static_cast<ssize_t>(held);
+    ssize_t r = read_input(bytes + held, n - held);
+    return r < 0 ? r : static_cast<ssize_t>(held) + r;
+}
+
+// Puts the line, then the held input, back in front of what the terminal has not given yet:
+// into the driver's queue, so that the user edits the line there (with echo the driver shows it
+// again, after a reprinted prompt; without, it stays as shown), or into the held input where the
+// system refuses to push characters. False then: the line can be added to but not edited.
+bool give_back(const Char* line, bool echo) {
+    std::string queue;
+    for (; *line; ++line) queue += static_cast<char>(low_byte(*line));
+    std::size_t line_size = queue.size();
+    queue += held_input;
+    held_input.clear();
+    std::size_t pushed = 0;
+    {
+        InterruptsHeld held;
+        struct termios saved;
+        if (tcgetattr(fds.shell_out, &saved) == 0) {
+            struct termios quiet = saved;
+            quiet.c_lflag &=
+                ~static_cast<tcflag_t>(ECHOKE | ECHOE | ECHOK | ECHO | ECHONL | ECHOPRT | ECHOCTL);
+            if (echo) quiet.c_lflag |= ECHO;
+            tcsetattr(fds.shell_out, TCSANOW, &quiet);
+            for (; pushed < queue.size(); ++pushed) {
+                if (echo && pushed == line_size) {  // what follows the line was shown as typed
+                    quiet.c_lflag &= ~static_cast<tcflag_t>(ECHO);
+                    tcsetattr(fds.shell_out, TCSANOW, &quiet);
+                }
+                if (ioctl(fds.shell_out, TIOCSTI, &queue[pushed]) != 0) break;
+            }
+            tcsetattr(fds.shell_out, TCSANOW, &saved);
+        }
     }
-    tcsetattr(fds.shell_out, TCSANOW, &saved);
+    if (pushed == queue.size()) return true;
+    // Taken back when refused part way, so that nothing typed later comes before the rest.
+    if (pushed > 0) tcflush(fds.shell_out, TCIFLUSH);
+    held_input = std::move(queue);
+    return false;
+}
+
+// Shows a line as the driver's echo does (control characters as "^X"), for a line it does not
+// hold.
+void echo_line(const Char* line) {
+    for (; *line; ++line) {
+        unsigned char c = low_byte(*line);
+        if ((c < ' ' && c != '\t' && c != '\n') || c == 0x7f) {
+            std::fputc('^', output_stream);
+            std::fputc(c ^ 0x40, output_stream);
+        } else {
+            std::fputc(c, output_stream);
+        }
+    }
+    std::fflush(output_stream);
 }
 
 // Moves the cursor to column 1 without any newline translation of the terminal.
@@ -416,7 +465,7 @@ int complete_line(Char* buffer, int size) {
     char bytes[READ_LIMIT];
     std::size_t want = std::min<std::size_t>(READ_LIMIT, size > 0 ? size : 0);
     ssize_t count;
-    while ((count = read_input(bytes, want)) > 0) {
+    while ((count = read_line(bytes, want)) > 0) {
         for (ssize_t i = 0; i < count; ++i) buffer[i] = static_cast<unsigned char>(bytes[i]);
         if (count == size || (buffer[count - 1] & 0x7f) == '\n') return static_cast<int>(count);
         // Pieces of a file or a pipe are no lines ending in escape or end of file.
@@ -445,12 +494,9 @@ int complete_line(Char* buffer, int size) {
         if (tab) back_to_column_one();
         // The driver here does not reprint pending input on request, so a line shown again
         // after the prompt is echoed as it goes back into the queue.
-        if (tab || request == CompletionRequest::LIST) {
-            print_prompt();
-            push_back(buffer, true);
-        } else {
-            push_back(buffer, false);
-        }
+        bool show = tab || request == CompletionRequest::LIST;
+        if (show) print_prompt();
+        if (!give_back(buffer, show) && show) echo_line(buffer);
     }
     return static_cast<int>(count);
 }

@@ -4,7 +4,9 @@
 // end-of-line character. A line ending in escape completes its last word (a file name, or a user
 // name after "~"); a line ending in the end-of-file character without a newline lists what the
 // word could become. Either way the edited line goes back into the terminal's input queue and the
-// user goes on typing; a line ending in a newline goes to the input layer.
+// user goes on typing; a line ending in a newline goes to the input layer. Where the system
+// refuses to push characters back, the shell holds the line itself and reads it before the
+// terminal: the user can add to it, but not erase into it.
 #pragma once
 
 #include <cstddef>

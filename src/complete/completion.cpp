@@ -1,6 +1,7 @@
 #include "complete/completion.h"
 
 #include <dirent.h>
+#include <poll.h>
 #include <pwd.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
@@ -12,6 +13,7 @@
 #include <csignal>
 #include <cstring>
 #include <numeric>
+#include <string_view>
 #include <vector>
 
 #include "core/descriptors.h"
@@ -30,13 +32,18 @@ constexpr std::size_t PATH_LIMIT = 1024;  // a directory part, as typed or expan
 constexpr std::size_t USER_LIMIT = 39;    // a user name after "~" in a directory part
 constexpr std::size_t READ_LIMIT = 1024;  // bytes taken from the terminal at a time
 constexpr int DEFAULT_WIDTH = 80;
+// Times the terminal's waiting input is taken in while more keeps coming (see take_waiting_input).
+constexpr int TAKE_ROUNDS = 8;
+// What ends a line in canonical mode, as read outside it: newline, escape, and the 0 that stands
+// for an end of file.
+constexpr std::string_view LINE_ENDS("\n\x1b\0", 3);
 
 // The names of the last listing; emptied at the next request and once printed.
 WordVector listed_names;
 
-// Input that comes before what the terminal still holds but is not in the terminal's queue: the
-// system refused to take it back. Read before the terminal; an interrupt while the terminal is
-// read drops it with the driver's queue.
+// Input that comes before what the terminal still holds, in the order typed, but that is not in
+// the terminal's queue: the system refused to take it back, or it came in with an escape. Read
+// before the terminal; an interrupt while the terminal is read drops it with the driver's queue.
 std::string held_input;
 
 // Blocks SIGINT for its lifetime, so that the terminal is never left without echo.
@@ -110,14 +117,49 @@ ssize_t read_input(char* bytes, std::size_t n) {
     }
 }
 
-// What the driver gives for one read in canonical mode, after the held input.
+// One line as the driver gives it in canonical mode, the held input first: its text up to and
+// including its first line end (an end of file gives the text before it, maybe none), else all
+// of it followed by what one read of the terminal gives. At most n bytes.
 ssize_t read_line(char* bytes, std::size_t n) {
-    std::size_t held = std::min(held_input.size(), n);
-    held_input.copy(bytes, held);
-    held_input.erase(0, held);
-    if (held == n) return static_cast<ssize_t>(held);
-    ssize_t r = read_input(bytes + held, n - held);
-    return r < 0 ? r : static_cast<ssize_t>(held) + r;
+    std::size_t end = held_input.find_first_of(LINE_ENDS);
+    std::size_t held = held_input.size();
+    if (end == std::string::npos && held < n) {
+        held_input.copy(bytes, held);
+        held_input.clear();
+        ssize_t r = read_input(bytes + held, n - held);
+        return r < 0 ? r : static_cast<ssize_t>(held) + r;
+    }
+    std::size_t take = n;
+    if (end != std::string::npos) take = std::min(n, end + (held_input[end] == '\0' ? 0 : 1));
+    held_input.copy(bytes, take);
+    bool end_of_file = take == end && held_input[end] == '\0';
+    held_input.erase(0, take + (end_of_file ? 1 : 0));
+    return static_cast<ssize_t>(take);
+}
+
+// Moves what the terminal has already received after a line ended by escape into the (empty)
+// held input: the rest of a key's sequence comes in the same instant as its escape. A partial
+// line can be read only outside canonical mode, which is left for a moment; what comes in
+// meanwhile becomes a line of its own when the mode comes back, and is taken by another round.
+void take_waiting_input() {
+    struct termios canonical;
+    if (tcgetattr(fds.shell_in, &canonical) != 0) return;
+    struct termios raw = canonical;
+    raw.c_lflag &= ~static_cast<tcflag_t>(ICANON);
+    raw.c_cc[VMIN] = 0;
+    raw.c_cc[VTIME] = 0;
+    InterruptsHeld held;
+    for (int round = 0; round < TAKE_ROUNDS; ++round) {
+        if (tcsetattr(fds.shell_in, TCSANOW, &raw) != 0) return;
+        char bytes[READ_LIMIT];
+        ssize_t n;
+        while ((n = read(fds.shell_in, bytes, sizeof bytes)) > 0) {
+            held_input.append(bytes, static_cast<std::size_t>(n));
+        }
+        tcsetattr(fds.shell_in, TCSANOW, &canonical);
+        pollfd p = {fds.shell_in, POLLIN, 0};
+        if (poll(&p, 1, 0) != 1) return;
+    }
 }
 
 // Puts the line, then the held input, back in front of what the terminal has not given yet:
@@ -145,7 +187,10 @@ bool give_back(const Char* line, bool echo) {
                     quiet.c_lflag &= ~static_cast<tcflag_t>(ECHO);
                     tcsetattr(fds.shell_out, TCSANOW, &quiet);
                 }
-                if (ioctl(fds.shell_out, TIOCSTI, &queue[pushed]) != 0) break;
+                // An end of file taken out of the driver's queue reads as a 0.
+                char c =
+                    queue[pushed] == '\0' ? static_cast<char>(saved.c_cc[VEOF]) : queue[pushed];
+                if (ioctl(fds.shell_out, TIOCSTI, &c) != 0) break;
             }
             tcsetattr(fds.shell_out, TCSANOW, &saved);
         }
@@ -343,6 +388,15 @@ void print_listing(const std::string& directory, CompletionNames kind) {
     std::fflush(output_stream);
 }
 
+// Blanks out the last `width` columns the driver echoed.
+void erase_echo(std::size_t width) {
+    std::string erase(width, '\b');
+    erase.append(width, ' ');
+    erase.append(width, '\b');
+    std::fputs(erase.c_str(), output_stream);
+    std::fflush(output_stream);
+}
+
 // Writes the echo of a completion over the "^[" the driver showed for the escape: the added
 // characters, or blanks where there are fewer than two.
 void show_added(const Char* added, std::size_t count) {
@@ -357,6 +411,18 @@ void show_added(const Char* added, std::size_t count) {
 }
 
 }  // namespace
+
+std::size_t completion_key_tail(std::string_view after) {
+    auto in = [&](std::size_t i, char low, char high) {
+        return i < after.size() && after[i] >= low && after[i] <= high;
+    };
+    if (after.starts_with('O')) return in(1, 0x40, 0x7e) ? 2 : 0;
+    if (!after.starts_with('[')) return 0;
+    std::size_t i = 1;
+    while (in(i, 0x30, 0x3f)) ++i;  // parameters
+    while (in(i, 0x20, 0x2f)) ++i;  // intermediates
+    return in(i, 0x40, 0x7e) ? i + 1 : 0;
+}
 
 std::size_t completion_word_start(const Char* line, std::size_t end) {
     for (std::size_t i = end; i > 0; --i) {
@@ -473,20 +539,29 @@ int complete_line(Char* buffer, int size) {
         CompletionRequest request =
             buffer[count - 1] == ESCAPE ? CompletionRequest::COMPLETE : CompletionRequest::LIST;
         std::size_t end = static_cast<std::size_t>(count);
+        std::size_t key_tail = 0;
         if (request == CompletionRequest::COMPLETE) {
             --end;
+            // The escape of a key's sequence asks for nothing: the sequence goes whole.
+            if (held_input.empty()) take_waiting_input();
+            key_tail = completion_key_tail(held_input);
+            held_input.erase(0, key_tail);
         } else {
             std::fputc('\n', output_stream);
         }
         buffer[end] = 0;
-        std::size_t start = completion_word_start(buffer, end);
-        std::size_t room = static_cast<std::size_t>(size) - start - 1;
-        int n = completion_search(buffer + start, request, room);
-        if (request == CompletionRequest::COMPLETE) {
-            std::size_t new_end = start + CharTraits::length(buffer + start);
-            show_added(buffer + end, new_end > end ? new_end - end : 0);
-            if (n != 1 && !var_lookup("nobeep")) {
-                [[maybe_unused]] ssize_t w = write(fds.shell_out, "\a", 1);
+        if (key_tail > 0) {
+            erase_echo(2 + key_tail);  // "^[" and the rest
+        } else {
+            std::size_t start = completion_word_start(buffer, end);
+            std::size_t room = static_cast<std::size_t>(size) - start - 1;
+            int n = completion_search(buffer + start, request, room);
+            if (request == CompletionRequest::COMPLETE) {
+                std::size_t new_end = start + CharTraits::length(buffer + start);
+                show_added(buffer + end, new_end > end ? new_end - end : 0);
+                if (n != 1 && !var_lookup("nobeep")) {
+                    [[maybe_unused]] ssize_t w = write(fds.shell_out, "\a", 1);
+                }
             }
         }
         bool tab = false;

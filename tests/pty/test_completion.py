@@ -257,3 +257,37 @@ def test_a_refused_push_keeps_the_line_for_more_typing_and_an_interrupt_drops_it
     sh.sendline('echo next')
     sh.expect_exact('\r\nnext\r\n')
     sh.expect_prompt()
+
+
+def test_key_sequences_after_a_word_are_dropped_whole():
+    # Were an escape of a key taken for a completion request, "ab" would become "abc".
+    make_files('abc')
+    for way, push_refused in PUSH_WAYS:
+        sh = filec_shell(push_refused=push_refused)
+        start = len(received(sh))
+        # Up, Control-Right (a sequence with parameters), Up in application mode; the echo of
+        # each ("^[" and the rest) is blanked out.
+        sh.send('echo ab')
+        for key in ('\x1b[A', '\x1b[1;5C', '\x1bOA'):
+            sh.send(key)
+            width = len(key) + 1
+            sh.expect_exact('^[' + key[1:] + '\b' * width + ' ' * width + '\b' * width)
+            wait_for_input(sh)
+        sh.sendline('d')
+        sh.expect_exact('abd\r\n')
+        sh.expect_prompt()
+        assert '\a' not in received(sh)[start:], way
+        # Keys typed at once after the sequence follow the line, not precede it.
+        wait_for_input(sh)
+        sh.send('echo ab\x1b[Ad\n')
+        sh.expect_exact('abd\r\n')
+        sh.expect_prompt()
+
+
+def test_keys_typed_at_once_after_a_completion_follow_the_completed_line():
+    make_files('d/unique.txt')
+    for _, push_refused in PUSH_WAYS:
+        sh = filec_shell(push_refused=push_refused)
+        sh.send('echo d/uni\x1b; echo done\n')
+        sh.expect_exact('d/unique.txt\r\ndone\r\n')
+        sh.expect_prompt()

@@ -5,9 +5,9 @@ request; keys the test sends before that would land in front of the line. So bef
 that follows a request (and before the first key of a line), the test waits until the shell is
 asleep waiting for input again: by then its terminal is set up and the line is back in the queue.
 
-Tests marked for both ways run once with the line pushed back and once with the push refused, as
-a kernel without legacy TIOCSTI refuses it to a user without CAP_SYS_ADMIN (the tests run as root,
-which it lets through, so a preloaded library makes the refusal).
+Tests that loop over PUSH_REFUSED run once with the line pushed back and once with the push
+refused, as a kernel without legacy TIOCSTI refuses it to a user without CAP_SYS_ADMIN (the tests
+run as root, which it lets through, so a preloaded library makes the refusal).
 """
 
 import os
@@ -48,8 +48,8 @@ def make_files(*names):
             open(path, 'w').close()
 
 
-# Both ways of giving the line back: (label, push_refused).
-PUSH_WAYS = (('pushed', False), ('push refused', True))
+# Both ways of giving the line back.
+PUSH_REFUSED = (False, True)
 
 
 def push_refused_env():
@@ -66,6 +66,10 @@ def push_refused_env():
 def filec_shell(*setup, push_refused=False):
     """A shell with completion on, after the given command lines, waiting for the next line."""
     sh = Shell(env=push_refused_env() if push_refused else None)
+    if push_refused:
+        with open(f'/proc/{sh.child.pid}/maps') as f:
+            if 'tiocsti_refused.so' not in f.read():
+                sh.fail('the library that refuses the push is not loaded')
     for line in ('set filec', *setup):
         sh.sendline(line)
         sh.expect_prompt()
@@ -83,7 +87,7 @@ def run_pushed_line(sh, output):
 
 def test_escape_completes_a_unique_name_without_the_bell():
     make_files('d/unique.txt', 'd/other')
-    for _, push_refused in PUSH_WAYS:
+    for push_refused in PUSH_REFUSED:
         sh = filec_shell(push_refused=push_refused)
         start = len(received(sh))
         sh.send('echo d/uni\x1b')
@@ -111,7 +115,7 @@ def test_escape_completes_user_names_and_rings_for_an_unknown_user():
 
 def test_ambiguous_prefix_rings_then_end_of_file_lists_and_gives_the_line_back():
     make_files('abc', 'abd/')
-    for _, push_refused in PUSH_WAYS:
+    for push_refused in PUSH_REFUSED:
         sh = filec_shell(push_refused=push_refused)
         sh.send('echo ab\x1b')
         sh.expect_exact('\b\b  \b\b\a')
@@ -183,7 +187,7 @@ def test_nobeep_silences_ambiguous_and_failed_completions():
 
 def test_a_tab_in_the_line_reprints_the_prompt_and_the_line():
     make_files('unique.txt')
-    for _, push_refused in PUSH_WAYS:
+    for push_refused in PUSH_REFUSED:
         sh = filec_shell(push_refused=push_refused)
         sh.send('echo\tuni\x1b')
         sh.expect_exact('\b\bque.txt')
@@ -262,7 +266,7 @@ def test_a_refused_push_keeps_the_line_for_more_typing_and_an_interrupt_drops_it
 def test_key_sequences_after_a_word_are_dropped_whole():
     # Were an escape of a key taken for a completion request, "ab" would become "abc".
     make_files('abc')
-    for way, push_refused in PUSH_WAYS:
+    for push_refused in PUSH_REFUSED:
         sh = filec_shell(push_refused=push_refused)
         start = len(received(sh))
         # Up, Control-Right (a sequence with parameters), Up in application mode; the echo of
@@ -276,7 +280,7 @@ def test_key_sequences_after_a_word_are_dropped_whole():
         sh.sendline('d')
         sh.expect_exact('abd\r\n')
         sh.expect_prompt()
-        assert '\a' not in received(sh)[start:], way
+        assert '\a' not in received(sh)[start:], push_refused
         # Keys typed at once after the sequence follow the line, not precede it.
         wait_for_input(sh)
         sh.send('echo ab\x1b[Ad\n')
@@ -286,7 +290,7 @@ def test_key_sequences_after_a_word_are_dropped_whole():
 
 def test_keys_typed_at_once_after_a_completion_follow_the_completed_line():
     make_files('d/unique.txt')
-    for _, push_refused in PUSH_WAYS:
+    for push_refused in PUSH_REFUSED:
         sh = filec_shell(push_refused=push_refused)
         sh.send('echo d/uni\x1b; echo done\n')
         sh.expect_exact('d/unique.txt\r\ndone\r\n')

@@ -17,14 +17,19 @@ The lines after `#### NAME` up to the first `## ` tag line are the script. Tags:
                     ## env: NAME=VALUE  or  ## env: -NAME          ## setup: /bin/sh line
                     ## stdin: TEXT  or  ## STDIN: ... ## END       ## mode: script|c|stdin|args
                     ## modes: MODE...  (the same case run once in each of the modes)
+                    ## locale: NAME...  (run only in these of the run's locales)
 A stream not given must be empty; a missing status means 0. `{SCRIPT}`, `{WORK}` and `{HOME}`
 in args, argv, env values and expected texts stand for the case's paths.
+
+Every case runs once in each locale of the run (`--locale`, by default C and C.UTF-8), with
+LANG set to it; a failure names the locale.
 """
 
 import argparse
 import dataclasses
 import difflib
 import json
+import locale
 import os
 import re
 import shlex
@@ -44,6 +49,7 @@ BLOCK_TAGS = {'STDOUT': 'stdout', 'STDERR': 'stderr', 'STDIN': 'stdin'}
 ENV_CHANGE = re.compile(r'-([^=]+)|([^=-][^=]*)=(.*)')
 # Sanitizer settings of the caller reach the shell so that an instrumented build reports as asked.
 PASS_THROUGH_ENV = ('ASAN_OPTIONS', 'UBSAN_OPTIONS', 'LSAN_OPTIONS')
+LOCALES = ('C', 'C.UTF-8')
 # Case files and scripts may hold any bytes; this keeps them intact through str.
 FS_CODEC = dict(encoding='utf-8', errors='surrogateescape')
 
@@ -61,6 +67,7 @@ class Case:
     env: list = field(default_factory=list)  # (name, value); value None removes the name
     stdin: Optional[str] = None
     setup: list = field(default_factory=list)
+    locales: list = field(default_factory=list)  # run only in these; empty: in every one
     expect: dict = field(default_factory=dict)  # stream -> ('bytes', str) or ('re', str)
     status: int = 0
 
@@ -213,6 +220,11 @@ def parse_tag(case, tag, value, lineno, once):
         if not modes or bad:
             raise CaseError(lineno, f'## modes: wants some of script, c, stdin, got {value!r}')
         case.modes = modes
+    elif tag == 'locale':
+        once(tag, lineno)
+        case.locales = value.split()
+        if not case.locales:
+            raise CaseError(lineno, '## locale: wants one or more locale names')
     elif tag == 'mode':
         once(tag, lineno)
         if value not in MODES:
@@ -311,14 +323,25 @@ def check_stream(stream, spec, actual, places):
                                      f'expected {stream}', f'actual {stream}'))
 
 
-def base_env():
-    env = {'PATH': '/usr/bin:/bin', 'LANG': 'C'}
+def base_env(locale):
+    env = {'PATH': '/usr/bin:/bin', 'LANG': locale}
     env.update({k: os.environ[k] for k in PASS_THROUGH_ENV if k in os.environ})
     return env
 
 
-def run_case(case, orv, timeout):
-    """Runs one case; returns None when it passes, else the lines of its failure report."""
+def set_env(env, name, value):
+    """Applies one `## env:` change. Sanitizer options add to those of the caller (the later
+    setting of an option wins), so that a case cannot drop the run's own, such as log_path."""
+    if value is None:
+        env.pop(name, None)
+    elif name in PASS_THROUGH_ENV and env.get(name):
+        env[name] = env[name] + ':' + value
+    else:
+        env[name] = value
+
+
+def run_case(case, orv, timeout, locale):
+    """Runs one case in a locale; returns None when it passes, else the lines of its report."""
     casedir = os.path.realpath(tempfile.mkdtemp(prefix='orv-case-'))
     work, home = os.path.join(casedir, 'work'), os.path.join(casedir, 'home')
     script = os.path.join(casedir, 'script.orv')
@@ -326,13 +349,10 @@ def run_case(case, orv, timeout):
     os.mkdir(home)
     places = {'{SCRIPT}': script, '{WORK}': work, '{HOME}': home,
               '{ORV}': os.path.realpath(orv)}
-    env = base_env()
+    env = base_env(locale)
     env['HOME'] = home
     for name, value in case.env:
-        if value is None:
-            env.pop(name, None)
-        else:
-            env[name] = substitute(value, places)
+        set_env(env, name, None if value is None else substitute(value, places))
 
     report = []
     for line in case.setup:
@@ -371,22 +391,26 @@ def run_case(case, orv, timeout):
     return report
 
 
-def run_file(path, orv, timeout, keyword):
-    """Runs the cases of one file in order; returns (passed, failed, report text)."""
+def run_file(path, orv, timeout, keyword, locale, first):
+    """Runs the cases of one file in order in one locale; returns (passed, failed, report
+    text). Malformed cases are reported by the first locale's run only."""
     cases, errors = parse_file(path)
     passed, reports = 0, []  # reports: (line, text), sorted by line at the end
-    for error in errors:
+    for error in errors if first else []:
         if not keyword or keyword in error.name:
             reports.append((error.line, f'FAIL {path}:{error.line}: {error.name}: '
                                         f'malformed case file: {error.message}\n'))
     for case in cases:
         if keyword and keyword not in case.name:
             continue
-        report = run_case(case, orv, timeout)
+        if case.locales and locale not in case.locales:
+            continue
+        report = run_case(case, orv, timeout, locale)
         if report is None:
             passed += 1
         else:
-            lines = [f'FAIL {path}:{case.line}: {case.name}\n'] + ['    ' + t for t in report]
+            lines = [f'FAIL {path}:{case.line}: {case.name} [LANG={locale}]\n']
+            lines += ['    ' + t for t in report]
             reports.append((case.line, ''.join(lines)))
     reports.sort(key=lambda item: item[0])
     return passed, len(reports), ''.join(text for _, text in reports)
@@ -403,6 +427,18 @@ def find_files(paths):
         else:
             sys.exit(f'run_cases.py: no such file or directory: {path}')
     return sorted(files)
+
+
+def locale_exists(name):
+    """True when the system has the locale (asked before any thread starts)."""
+    old = locale.setlocale(locale.LC_ALL)
+    try:
+        locale.setlocale(locale.LC_ALL, name)
+        return True
+    except locale.Error:
+        return False
+    finally:
+        locale.setlocale(locale.LC_ALL, old)
 
 
 def list_cases(files, keyword):
@@ -426,6 +462,9 @@ def main():
     parser.add_argument('--orv', help='the shell binary to test')
     parser.add_argument('--jobs', '-j', type=int, default=2 * (os.cpu_count() or 1))
     parser.add_argument('--timeout', type=float, default=10.0, help='seconds per process')
+    parser.add_argument('--locale', action='append', dest='locales', metavar='NAME',
+                        help=f'run every case with LANG=NAME (repeatable; default: '
+                             f'{" and ".join(LOCALES)})')
     parser.add_argument('--list', action='store_true', help='list the cases, run nothing')
     parser.add_argument('-k', dest='keyword', help='run only cases whose name contains this')
     parser.add_argument('paths', nargs='*', default=[os.path.join(here, 'cases')])
@@ -440,11 +479,18 @@ def main():
     if not orv or not os.access(orv, os.X_OK):
         sys.exit(f'run_cases.py: not an executable: {opts.orv}')
 
+    locales = opts.locales or LOCALES
+    missing = [name for name in locales if not locale_exists(name)]
+    if missing:
+        sys.exit(f'run_cases.py: no such locale on this system: {", ".join(missing)}')
+    runs = [(path, locale) for path in files for locale in locales]
     passed = failed = 0
     with ThreadPoolExecutor(max_workers=max(1, opts.jobs)) as pool:
-        # map() yields in the order of `files`, so the report does not depend on timing.
-        for p, f, text in pool.map(lambda path: run_file(path, orv, opts.timeout, opts.keyword),
-                                   files):
+        # map() yields in the order of `runs`, so the report does not depend on timing.
+        for p, f, text in pool.map(
+                lambda run: run_file(run[0], orv, opts.timeout, opts.keyword, run[1],
+                                     run[1] == locales[0]),
+                runs):
             passed, failed = passed + p, failed + f
             sys.stdout.write(text)
             sys.stdout.flush()

@@ -18,6 +18,9 @@ HERE = os.path.dirname(os.path.abspath(__file__))
 RUNNER = os.path.join(HERE, '..', 'run_cases.py')
 FAKE = os.path.join(HERE, 'fake_orv.py')
 CASE_FILES = sorted(glob.glob(os.path.join(HERE, '*.case')))
+LOCALES_FILE = os.path.join(HERE, 'locales.case')
+sys.path.insert(0, os.path.dirname(RUNNER))
+import run_cases  # noqa: E402  (for set_env)
 
 # What the report of each expected failure must show.
 FAILURE_REPORTS = {
@@ -31,9 +34,16 @@ FAILURE_REPORTS = {
 }
 
 
-def case_names(path):
+def case_names(path, locale=None):
+    """The names of the cases of a file; with a locale, only of those that run in it."""
     with open(path) as f:
-        return [line[4:].strip() for line in f if line.startswith('####')]
+        blocks = re.split(r'^####', f.read(), flags=re.M)[1:]
+    names = []
+    for block in blocks:
+        pinned = re.search(r'^## locale: (.*)$', block, re.M)
+        if locale is None or not pinned or locale in pinned.group(1).split():
+            names.append(block.split('\n', 1)[0].strip())
+    return names
 
 
 def expected_errors():
@@ -44,10 +54,11 @@ def expected_errors():
                 yield os.path.basename(path), int(m.group(1)), m.group(2)
 
 
-def run(*args, tmpdir=None):
+def run(*args, tmpdir=None, locales=('C',)):
     env = dict(os.environ, TMPDIR=tmpdir) if tmpdir else None
-    proc = subprocess.run([sys.executable, RUNNER, '--orv', FAKE, '--timeout', '2', *args],
-                          capture_output=True, text=True, env=env)
+    options = [word for name in locales for word in ('--locale', name)]
+    proc = subprocess.run([sys.executable, RUNNER, '--orv', FAKE, '--timeout', '2', *options,
+                           *args], capture_output=True, text=True, env=env)
     return proc.returncode, proc.stdout + proc.stderr
 
 
@@ -55,7 +66,8 @@ def failure_blocks(output):
     """Maps each failed case name to its report (the FAIL line and the indented lines after it)."""
     blocks = {}
     for block in re.findall(r'^FAIL .*\n(?:    .*\n)*', output, re.M):
-        name = re.match(r'FAIL [^:]+:\d+: (.*?)(?:: malformed case file:.*)?\n', block).group(1)
+        name = re.match(r'FAIL [^:]+:\d+: (.*?)(?:: malformed case file:.*| \[LANG=.*\])?\n',
+                        block).group(1)
         blocks[name] = block
     return blocks
 
@@ -69,7 +81,7 @@ def main():
         if not ok and detail:
             print('    ' + detail.replace('\n', '\n    '))
 
-    names = [name for path in CASE_FILES for name in case_names(path)]
+    names = [name for path in CASE_FILES for name in case_names(path, 'C')]
     must_fail = [n for n in names if n.startswith(('must fail: ', 'broken: '))]
     tmpdir = tempfile.mkdtemp(prefix='orv-selftest-')
     try:
@@ -95,7 +107,8 @@ def main():
     finally:
         shutil.rmtree(tmpdir, ignore_errors=True)
 
-    passing = [p for p in CASE_FILES if not p.endswith(('failures.case', 'malformed.case'))]
+    passing = [p for p in CASE_FILES
+               if not p.endswith(('failures.case', 'malformed.case', 'locales.case'))]
     status, out = run(*passing)
     check('a run without failures exits 0', status == 0 and out.endswith(' 0 failed\n'), out)
     status, out = run('-k', 'json gives exact bytes', HERE)
@@ -106,6 +119,23 @@ def main():
     listed = re.findall(r'^\S+:\d+: (.*)$', out, re.M)
     check('--list names every case, in order',
           status == 0 and listed == [n for path in passing for n in case_names(path)], out)
+
+    with tempfile.TemporaryDirectory(prefix='orv-selftest-') as kept:
+        status, out = run(LOCALES_FILE, tmpdir=kept, locales=('C', 'C.UTF-8'))
+    check('each case runs in each locale unless it names its own',
+          status == 1 and out.endswith('3 passed, 2 failed\n'), out)
+    check('a failure names its locale, whose LANG the case had',
+          re.search(r'^FAIL .*: must fail: a failure names its locale \[LANG=C\.UTF-8\]\n'
+                    r'(    .*\n)*    \+C\.UTF-8\n', out, re.M) is not None, out)
+    status, out = run(LOCALES_FILE, locales=('xx_NO.SUCH',))
+    check('a locale the system lacks is refused',
+          status != 0 and 'no such locale on this system: xx_NO.SUCH' in out, out)
+    env = {'ASAN_OPTIONS': 'log_path=/r/asan'}
+    run_cases.set_env(env, 'ASAN_OPTIONS', 'quarantine_size_mb=0')
+    run_cases.set_env(env, 'UBSAN_OPTIONS', 'halt_on_error=1')
+    check('a case adds to the sanitizer options of the run',
+          env == {'ASAN_OPTIONS': 'log_path=/r/asan:quarantine_size_mb=0',
+                  'UBSAN_OPTIONS': 'halt_on_error=1'}, repr(env))
 
     failed = results.count(False)
     print(f'{len(results) - failed} passed, {failed} failed')

@@ -23,6 +23,11 @@ in args, argv, env values and expected texts stand for the case's paths.
 
 Every case runs once in each locale of the run (`--locale`, by default C and C.UTF-8), with
 LANG set to it; a failure names the locale.
+
+A case is stopped when one of its processes has used --cpu-limit seconds of processor time (a
+soft limit that each process has for itself), or when a process is still running after
+--timeout seconds. Only the first measures work: the second is there for a case that waits
+forever, and is ample, since a loaded machine stretches the time on the clock many times over.
 """
 
 import argparse
@@ -30,6 +35,7 @@ import dataclasses
 import difflib
 import json
 import locale
+import math
 import os
 import re
 import shlex
@@ -251,6 +257,12 @@ def parse_json(value, lineno):
 
 
 @dataclass
+class Limits:
+    cpu: float  # seconds of processor time for each process
+    wall: float  # seconds on the clock for the case's process
+
+
+@dataclass
 class Outcome:
     status: int
     stdout: bytes
@@ -265,15 +277,17 @@ def kill_group(pgid):
         pass
 
 
-def run_process(argv, cwd, env, stdin, timeout):
-    """Runs argv in its own session; stdin None means /dev/null."""
+def run_process(argv, cwd, env, stdin, limits):
+    """Runs argv in its own session under the limits; stdin None means /dev/null."""
+    # Only the soft limit, which the shell's limit builtin may still raise for its own tests.
+    argv = ['/bin/sh', '-c', 'ulimit -S -t "$0" && exec "$@"', str(math.ceil(limits.cpu)), *argv]
     with subprocess.Popen(argv, cwd=cwd, env=env, start_new_session=True,
                           stdin=subprocess.DEVNULL if stdin is None else subprocess.PIPE,
                           stdout=subprocess.PIPE, stderr=subprocess.PIPE) as proc:
         timed_out = False
         try:
             out, err = proc.communicate(None if stdin is None else stdin.encode(**FS_CODEC),
-                                        timeout=timeout)
+                                        timeout=limits.wall)
         except subprocess.TimeoutExpired:
             timed_out = True
             kill_group(proc.pid)
@@ -340,7 +354,7 @@ def set_env(env, name, value):
         env[name] = value
 
 
-def run_case(case, orv, timeout, locale):
+def run_case(case, orv, limits, locale):
     """Runs one case in a locale; returns None when it passes, else the lines of its report."""
     casedir = os.path.realpath(tempfile.mkdtemp(prefix='orv-case-'))
     work, home = os.path.join(casedir, 'work'), os.path.join(casedir, 'home')
@@ -356,7 +370,7 @@ def run_case(case, orv, timeout, locale):
 
     report = []
     for line in case.setup:
-        setup = run_process(['/bin/sh', '-c', line], work, dict(env, ORV=orv), None, timeout)
+        setup = run_process(['/bin/sh', '-c', line], work, dict(env, ORV=orv), None, limits)
         if setup.status or setup.timed_out:
             report.append(f'setup failed with status {setup.status}: {line}\n')
             report += ['    ' + text for text in visible(setup.stdout + setup.stderr)]
@@ -376,9 +390,11 @@ def run_case(case, orv, timeout, locale):
             command = [orv, *args, *argv]
             if case.mode == 'stdin':
                 stdin = text
-        result = run_process(command, work, env, stdin, timeout)
+        result = run_process(command, work, env, stdin, limits)
         if result.timed_out:
-            report.append(f'timed out after {timeout:g} s\n')
+            report.append(f'timed out after {limits.wall:g} s\n')
+        elif result.status == 128 + signal.SIGXCPU != case.status:
+            report.append(f'used up its {math.ceil(limits.cpu)} s of processor time\n')
         if result.status != case.status:
             report.append(f'status: expected {case.status}, got {result.status}\n')
         for stream in STREAMS:
@@ -391,7 +407,7 @@ def run_case(case, orv, timeout, locale):
     return report
 
 
-def run_file(path, orv, timeout, keyword, locale, first):
+def run_file(path, orv, limits, keyword, locale, first):
     """Runs the cases of one file in order in one locale; returns (passed, failed, report
     text). Malformed cases are reported by the first locale's run only."""
     cases, errors = parse_file(path)
@@ -405,7 +421,7 @@ def run_file(path, orv, timeout, keyword, locale, first):
             continue
         if case.locales and locale not in case.locales:
             continue
-        report = run_case(case, orv, timeout, locale)
+        report = run_case(case, orv, limits, locale)
         if report is None:
             passed += 1
         else:
@@ -461,7 +477,10 @@ def main():
     parser = argparse.ArgumentParser(description='Run orv case files.')
     parser.add_argument('--orv', help='the shell binary to test')
     parser.add_argument('--jobs', '-j', type=int, default=2 * (os.cpu_count() or 1))
-    parser.add_argument('--timeout', type=float, default=10.0, help='seconds per process')
+    parser.add_argument('--cpu-limit', type=float, default=10.0,
+                        help='seconds of processor time per process')
+    parser.add_argument('--timeout', type=float, default=120.0,
+                        help='seconds on the clock per case process, for one that waits forever')
     parser.add_argument('--locale', action='append', dest='locales', metavar='NAME',
                         help=f'run every case with LANG=NAME (repeatable; default: '
                              f'{" and ".join(LOCALES)})')
@@ -480,6 +499,7 @@ def main():
         sys.exit(f'run_cases.py: not an executable: {opts.orv}')
 
     locales = opts.locales or LOCALES
+    limits = Limits(opts.cpu_limit, opts.timeout)
     missing = [name for name in locales if not locale_exists(name)]
     if missing:
         sys.exit(f'run_cases.py: no such locale on this system: {", ".join(missing)}')
@@ -488,7 +508,7 @@ def main():
     with ThreadPoolExecutor(max_workers=max(1, opts.jobs)) as pool:
         # map() yields in the order of `runs`, so the report does not depend on timing.
         for p, f, text in pool.map(
-                lambda run: run_file(run[0], orv, opts.timeout, opts.keyword, run[1],
+                lambda run: run_file(run[0], orv, limits, opts.keyword, run[1],
                                      run[1] == locales[0]),
                 runs):
             passed, failed = passed + p, failed + f

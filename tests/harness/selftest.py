@@ -30,8 +30,9 @@ FAILURE_REPORTS = {
     'a wrong status': 'status: expected 0, got 2',
     'a regular expression must match the whole stream': "regular expression 'ab'",
     'a failing setup line': 'setup failed with status 1: false',
-    'a case that runs too long is killed': 'timed out after 2 s',
+    'a case that waits too long is killed': 'timed out after 2 s',
 }
+FAILURES_FILE = os.path.join(HERE, 'failures.case')
 
 
 def case_names(path, locale=None):
@@ -57,8 +58,9 @@ def expected_errors():
 def run(*args, tmpdir=None, locales=('C',)):
     env = dict(os.environ, TMPDIR=tmpdir) if tmpdir else None
     options = [word for name in locales for word in ('--locale', name)]
-    proc = subprocess.run([sys.executable, RUNNER, '--orv', FAKE, '--timeout', '2', *options,
-                           *args], capture_output=True, text=True, env=env)
+    proc = subprocess.run([sys.executable, RUNNER, '--orv', FAKE, '--timeout', '2',
+                           '--cpu-limit', '1', *options, *args],
+                          capture_output=True, text=True, env=env)
     return proc.returncode, proc.stdout + proc.stderr
 
 
@@ -111,6 +113,13 @@ def main():
                if not p.endswith(('failures.case', 'malformed.case', 'locales.case'))]
     status, out = run(*passing)
     check('a run without failures exits 0', status == 0 and out.endswith(' 0 failed\n'), out)
+    with tempfile.TemporaryDirectory(prefix='orv-selftest-') as kept:
+        # The clock is left ample: a loaded machine may stretch the second of work many times.
+        status, out = run('-k', 'computes too long', '--timeout', '120', FAILURES_FILE,
+                          tmpdir=kept)
+    check('a case that computes too long is stopped by its processor time',
+          status == 1 and 'used up its 1 s of processor time' in out
+          and 'timed out' not in out, out)
     status, out = run('-k', 'json gives exact bytes', HERE)
     check('-k selects by name', status == 0 and out == '1 passed, 0 failed\n', out)
     status, out = run('-k', 'no case has this name', HERE)

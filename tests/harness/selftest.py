@@ -30,7 +30,7 @@ FAILURE_REPORTS = {
     'a wrong status': 'status: expected 0, got 2',
     'a regular expression must match the whole stream': "regular expression 'ab'",
     'a failing setup line': 'setup failed with status 1: false',
-    'a case that waits too long is killed': 'timed out after 2 s',
+    'a case that waits too long is killed': 'timed out after 10 s',
 }
 FAILURES_FILE = os.path.join(HERE, 'failures.case')
 
@@ -58,7 +58,8 @@ def expected_errors():
 def run(*args, tmpdir=None, locales=('C',)):
     env = dict(os.environ, TMPDIR=tmpdir) if tmpdir else None
     options = [word for name in locales for word in ('--locale', name)]
-    proc = subprocess.run([sys.executable, RUNNER, '--orv', FAKE, '--timeout', '2',
+    # Ten seconds on the clock: ample for any case here but one that sleeps on purpose.
+    proc = subprocess.run([sys.executable, RUNNER, '--orv', FAKE, '--timeout', '10',
                            '--cpu-limit', '1', *options, *args],
                           capture_output=True, text=True, env=env)
     return proc.returncode, proc.stdout + proc.stderr

@@ -337,8 +337,8 @@ def check_stream(stream, spec, actual, places):
                                      f'expected {stream}', f'actual {stream}'))
 
 
-def base_env(locale):
-    env = {'PATH': '/usr/bin:/bin', 'LANG': locale}
+def base_env(lang):
+    env = {'PATH': '/usr/bin:/bin', 'LANG': lang}
     env.update({k: os.environ[k] for k in PASS_THROUGH_ENV if k in os.environ})
     return env
 
@@ -354,8 +354,9 @@ def set_env(env, name, value):
         env[name] = value
 
 
-def run_case(case, orv, limits, locale):
-    """Runs one case in a locale; returns None when it passes, else the lines of its report."""
+def run_case(case, orv, limits, lang):
+    """Runs one case with LANG=lang; returns None when it passes, else the lines of its
+    report."""
     casedir = os.path.realpath(tempfile.mkdtemp(prefix='orv-case-'))
     work, home = os.path.join(casedir, 'work'), os.path.join(casedir, 'home')
     script = os.path.join(casedir, 'script.orv')
@@ -363,7 +364,7 @@ def run_case(case, orv, limits, locale):
     os.mkdir(home)
     places = {'{SCRIPT}': script, '{WORK}': work, '{HOME}': home,
               '{ORV}': os.path.realpath(orv)}
-    env = base_env(locale)
+    env = base_env(lang)
     env['HOME'] = home
     for name, value in case.env:
         set_env(env, name, None if value is None else substitute(value, places))
@@ -393,7 +394,7 @@ def run_case(case, orv, limits, locale):
         result = run_process(command, work, env, stdin, limits)
         if result.timed_out:
             report.append(f'timed out after {limits.wall:g} s\n')
-        elif result.status == 128 + signal.SIGXCPU != case.status:
+        elif result.status == 128 + signal.SIGXCPU and case.status != result.status:
             report.append(f'used up its {math.ceil(limits.cpu)} s of processor time\n')
         if result.status != case.status:
             report.append(f'status: expected {case.status}, got {result.status}\n')
@@ -407,8 +408,8 @@ def run_case(case, orv, limits, locale):
     return report
 
 
-def run_file(path, orv, limits, keyword, locale, first):
-    """Runs the cases of one file in order in one locale; returns (passed, failed, report
+def run_file(path, orv, limits, keyword, lang, first):
+    """Runs the cases of one file in order with LANG=lang; returns (passed, failed, report
     text). Malformed cases are reported by the first locale's run only."""
     cases, errors = parse_file(path)
     passed, reports = 0, []  # reports: (line, text), sorted by line at the end
@@ -419,13 +420,13 @@ def run_file(path, orv, limits, keyword, locale, first):
     for case in cases:
         if keyword and keyword not in case.name:
             continue
-        if case.locales and locale not in case.locales:
+        if case.locales and lang not in case.locales:
             continue
-        report = run_case(case, orv, limits, locale)
+        report = run_case(case, orv, limits, lang)
         if report is None:
             passed += 1
         else:
-            lines = [f'FAIL {path}:{case.line}: {case.name} [LANG={locale}]\n']
+            lines = [f'FAIL {path}:{case.line}: {case.name} [LANG={lang}]\n']
             lines += ['    ' + t for t in report]
             reports.append((case.line, ''.join(lines)))
     reports.sort(key=lambda item: item[0])
@@ -503,7 +504,7 @@ def main():
     missing = [name for name in locales if not locale_exists(name)]
     if missing:
         sys.exit(f'run_cases.py: no such locale on this system: {", ".join(missing)}')
-    runs = [(path, locale) for path in files for locale in locales]
+    runs = [(path, lang) for path in files for lang in locales]
     passed = failed = 0
     with ThreadPoolExecutor(max_workers=max(1, opts.jobs)) as pool:
         # map() yields in the order of `runs`, so the report does not depend on timing.

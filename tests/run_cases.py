@@ -17,14 +17,25 @@ The lines after `#### NAME` up to the first `## ` tag line are the script. Tags:
                     ## env: NAME=VALUE  or  ## env: -NAME          ## setup: /bin/sh line
                     ## stdin: TEXT  or  ## STDIN: ... ## END       ## mode: script|c|stdin|args
                     ## modes: MODE...  (the same case run once in each of the modes)
+                    ## locale: NAME...  (run only in these of the run's locales)
 A stream not given must be empty; a missing status means 0. `{SCRIPT}`, `{WORK}` and `{HOME}`
 in args, argv, env values and expected texts stand for the case's paths.
+
+Every case runs once in each locale of the run (`--locale`, by default C and C.UTF-8), with
+LANG set to it; a failure names the locale.
+
+A case is stopped when one of its processes has used --cpu-limit seconds of processor time (a
+soft limit that each process has for itself), or when a process is still running after
+--timeout seconds. Only the first measures work: the second is there for a case that waits
+forever, and is ample, since a loaded machine stretches the time on the clock many times over.
 """
 
 import argparse
 import dataclasses
 import difflib
 import json
+import locale
+import math
 import os
 import re
 import shlex
@@ -44,6 +55,7 @@ BLOCK_TAGS = {'STDOUT': 'stdout', 'STDERR': 'stderr', 'STDIN': 'stdin'}
 ENV_CHANGE = re.compile(r'-([^=]+)|([^=-][^=]*)=(.*)')
 # Sanitizer settings of the caller reach the shell so that an instrumented build reports as asked.
 PASS_THROUGH_ENV = ('ASAN_OPTIONS', 'UBSAN_OPTIONS', 'LSAN_OPTIONS')
+LOCALES = ('C', 'C.UTF-8')
 # Case files and scripts may hold any bytes; this keeps them intact through str.
 FS_CODEC = dict(encoding='utf-8', errors='surrogateescape')
 
@@ -61,6 +73,7 @@ class Case:
     env: list = field(default_factory=list)  # (name, value); value None removes the name
     stdin: Optional[str] = None
     setup: list = field(default_factory=list)
+    locales: list = field(default_factory=list)  # run only in these; empty: in every one
     expect: dict = field(default_factory=dict)  # stream -> ('bytes', str) or ('re', str)
     status: int = 0
 
@@ -213,6 +226,11 @@ def parse_tag(case, tag, value, lineno, once):
         if not modes or bad:
             raise CaseError(lineno, f'## modes: wants some of script, c, stdin, got {value!r}')
         case.modes = modes
+    elif tag == 'locale':
+        once(tag, lineno)
+        case.locales = value.split()
+        if not case.locales:
+            raise CaseError(lineno, '## locale: wants one or more locale names')
     elif tag == 'mode':
         once(tag, lineno)
         if value not in MODES:
@@ -239,6 +257,12 @@ def parse_json(value, lineno):
 
 
 @dataclass
+class Limits:
+    cpu: float  # seconds of processor time for each process
+    wall: float  # seconds on the clock for the case's process
+
+
+@dataclass
 class Outcome:
     status: int
     stdout: bytes
@@ -253,15 +277,17 @@ def kill_group(pgid):
         pass
 
 
-def run_process(argv, cwd, env, stdin, timeout):
-    """Runs argv in its own session; stdin None means /dev/null."""
+def run_process(argv, cwd, env, stdin, limits):
+    """Runs argv in its own session under the limits; stdin None means /dev/null."""
+    # Only the soft limit, which the shell's limit builtin may still raise for its own tests.
+    argv = ['/bin/sh', '-c', 'ulimit -S -t "$0" && exec "$@"', str(math.ceil(limits.cpu)), *argv]
     with subprocess.Popen(argv, cwd=cwd, env=env, start_new_session=True,
                           stdin=subprocess.DEVNULL if stdin is None else subprocess.PIPE,
                           stdout=subprocess.PIPE, stderr=subprocess.PIPE) as proc:
         timed_out = False
         try:
             out, err = proc.communicate(None if stdin is None else stdin.encode(**FS_CODEC),
-                                        timeout=timeout)
+                                        timeout=limits.wall)
         except subprocess.TimeoutExpired:
             timed_out = True
             kill_group(proc.pid)
@@ -311,14 +337,26 @@ def check_stream(stream, spec, actual, places):
                                      f'expected {stream}', f'actual {stream}'))
 
 
-def base_env():
-    env = {'PATH': '/usr/bin:/bin', 'LANG': 'C'}
+def base_env(lang):
+    env = {'PATH': '/usr/bin:/bin', 'LANG': lang}
     env.update({k: os.environ[k] for k in PASS_THROUGH_ENV if k in os.environ})
     return env
 
 
-def run_case(case, orv, timeout):
-    """Runs one case; returns None when it passes, else the lines of its failure report."""
+def set_env(env, name, value):
+    """Applies one `## env:` change. Sanitizer options add to those of the caller (the later
+    setting of an option wins), so that a case cannot drop the run's own, such as log_path."""
+    if value is None:
+        env.pop(name, None)
+    elif name in PASS_THROUGH_ENV and env.get(name):
+        env[name] = env[name] + ':' + value
+    else:
+        env[name] = value
+
+
+def run_case(case, orv, limits, lang):
+    """Runs one case with LANG=lang; returns None when it passes, else the lines of its
+    report."""
     casedir = os.path.realpath(tempfile.mkdtemp(prefix='orv-case-'))
     work, home = os.path.join(casedir, 'work'), os.path.join(casedir, 'home')
     script = os.path.join(casedir, 'script.orv')
@@ -326,17 +364,14 @@ def run_case(case, orv, timeout):
     os.mkdir(home)
     places = {'{SCRIPT}': script, '{WORK}': work, '{HOME}': home,
               '{ORV}': os.path.realpath(orv)}
-    env = base_env()
+    env = base_env(lang)
     env['HOME'] = home
     for name, value in case.env:
-        if value is None:
-            env.pop(name, None)
-        else:
-            env[name] = substitute(value, places)
+        set_env(env, name, None if value is None else substitute(value, places))
 
     report = []
     for line in case.setup:
-        setup = run_process(['/bin/sh', '-c', line], work, dict(env, ORV=orv), None, timeout)
+        setup = run_process(['/bin/sh', '-c', line], work, dict(env, ORV=orv), None, limits)
         if setup.status or setup.timed_out:
             report.append(f'setup failed with status {setup.status}: {line}\n')
             report += ['    ' + text for text in visible(setup.stdout + setup.stderr)]
@@ -356,9 +391,11 @@ def run_case(case, orv, timeout):
             command = [orv, *args, *argv]
             if case.mode == 'stdin':
                 stdin = text
-        result = run_process(command, work, env, stdin, timeout)
+        result = run_process(command, work, env, stdin, limits)
         if result.timed_out:
-            report.append(f'timed out after {timeout:g} s\n')
+            report.append(f'timed out after {limits.wall:g} s\n')
+        elif result.status == 128 + signal.SIGXCPU and case.status != result.status:
+            report.append(f'used up its {math.ceil(limits.cpu)} s of processor time\n')
         if result.status != case.status:
             report.append(f'status: expected {case.status}, got {result.status}\n')
         for stream in STREAMS:
@@ -371,22 +408,26 @@ def run_case(case, orv, timeout):
     return report
 
 
-def run_file(path, orv, timeout, keyword):
-    """Runs the cases of one file in order; returns (passed, failed, report text)."""
+def run_file(path, orv, limits, keyword, lang, first):
+    """Runs the cases of one file in order with LANG=lang; returns (passed, failed, report
+    text). Malformed cases are reported by the first locale's run only."""
     cases, errors = parse_file(path)
     passed, reports = 0, []  # reports: (line, text), sorted by line at the end
-    for error in errors:
+    for error in errors if first else []:
         if not keyword or keyword in error.name:
             reports.append((error.line, f'FAIL {path}:{error.line}: {error.name}: '
                                         f'malformed case file: {error.message}\n'))
     for case in cases:
         if keyword and keyword not in case.name:
             continue
-        report = run_case(case, orv, timeout)
+        if case.locales and lang not in case.locales:
+            continue
+        report = run_case(case, orv, limits, lang)
         if report is None:
             passed += 1
         else:
-            lines = [f'FAIL {path}:{case.line}: {case.name}\n'] + ['    ' + t for t in report]
+            lines = [f'FAIL {path}:{case.line}: {case.name} [LANG={lang}]\n']
+            lines += ['    ' + t for t in report]
             reports.append((case.line, ''.join(lines)))
     reports.sort(key=lambda item: item[0])
     return passed, len(reports), ''.join(text for _, text in reports)
@@ -403,6 +444,18 @@ def find_files(paths):
         else:
             sys.exit(f'run_cases.py: no such file or directory: {path}')
     return sorted(files)
+
+
+def locale_exists(name):
+    """True when the system has the locale (asked before any thread starts)."""
+    old = locale.setlocale(locale.LC_ALL)
+    try:
+        locale.setlocale(locale.LC_ALL, name)
+        return True
+    except locale.Error:
+        return False
+    finally:
+        locale.setlocale(locale.LC_ALL, old)
 
 
 def list_cases(files, keyword):
@@ -425,7 +478,13 @@ def main():
     parser = argparse.ArgumentParser(description='Run orv case files.')
     parser.add_argument('--orv', help='the shell binary to test')
     parser.add_argument('--jobs', '-j', type=int, default=2 * (os.cpu_count() or 1))
-    parser.add_argument('--timeout', type=float, default=10.0, help='seconds per process')
+    parser.add_argument('--cpu-limit', type=float, default=10.0,
+                        help='seconds of processor time per process')
+    parser.add_argument('--timeout', type=float, default=120.0,
+                        help='seconds on the clock per case process, for one that waits forever')
+    parser.add_argument('--locale', action='append', dest='locales', metavar='NAME',
+                        help=f'run every case with LANG=NAME (repeatable; default: '
+                             f'{" and ".join(LOCALES)})')
     parser.add_argument('--list', action='store_true', help='list the cases, run nothing')
     parser.add_argument('-k', dest='keyword', help='run only cases whose name contains this')
     parser.add_argument('paths', nargs='*', default=[os.path.join(here, 'cases')])
@@ -440,11 +499,19 @@ def main():
     if not orv or not os.access(orv, os.X_OK):
         sys.exit(f'run_cases.py: not an executable: {opts.orv}')
 
+    locales = opts.locales or LOCALES
+    limits = Limits(opts.cpu_limit, opts.timeout)
+    missing = [name for name in locales if not locale_exists(name)]
+    if missing:
+        sys.exit(f'run_cases.py: no such locale on this system: {", ".join(missing)}')
+    runs = [(path, lang) for path in files for lang in locales]
     passed = failed = 0
     with ThreadPoolExecutor(max_workers=max(1, opts.jobs)) as pool:
-        # map() yields in the order of `files`, so the report does not depend on timing.
-        for p, f, text in pool.map(lambda path: run_file(path, orv, opts.timeout, opts.keyword),
-                                   files):
+        # map() yields in the order of `runs`, so the report does not depend on timing.
+        for p, f, text in pool.map(
+                lambda run: run_file(run[0], orv, limits, opts.keyword, run[1],
+                                     run[1] == locales[0]),
+                runs):
             passed, failed = passed + p, failed + f
             sys.stdout.write(text)
             sys.stdout.flush()

@@ -1,8 +1,10 @@
 #include "builtins/other_builtins.h"
 
+#include <malloc.h>
 #include <unistd.h>
 
 #include <csignal>
+#include <cstddef>
 #include <cstdio>
 #include <optional>
 
@@ -20,7 +22,30 @@
 #include "lifecycle/interrupts.h"
 #include "core/signals.h"
 
+#if defined(__SANITIZE_ADDRESS__)
+#define ORV_ADDRESS_SANITIZER 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define ORV_ADDRESS_SANITIZER 1
+#endif
+#endif
+#ifdef ORV_ADDRESS_SANITIZER
+// Declared here: g++ installs the sanitizer runtime without its interface headers.
+extern "C" std::size_t __sanitizer_get_current_allocated_bytes();
+#endif
+
 namespace {
+
+// The bytes the shell holds from the allocator: in use in the heap and in blocks of their own.
+std::size_t bytes_allocated() {
+#ifdef ORV_ADDRESS_SANITIZER
+    // The sanitizer's allocator stands in for the C library's, whose counts then stay empty.
+    return __sanitizer_get_current_allocated_bytes();
+#else
+    const struct mallinfo2 info = mallinfo2();
+    return info.uordblks + info.hblkhd;
+#endif
+}
 
 // The arguments after file-name generation when they need it, else copied without quote marks.
 WordVector expanded_arguments(const WordVector& words, ErrorCode no_match) {
@@ -216,10 +241,12 @@ void builtin_login(WordVector& words, CommandNode&) {
 }
 
 void builtin_alloc(WordVector&, CommandNode&) {
-    // The bottom of the memory area is not tracked: it is reported as 0.
-    unsigned long top = reinterpret_cast<unsigned long>(sbrk(0));
-    std::fprintf(output_stream, "Allocated memory from 0x%lx to 0x%lx (%ld).\n", 0UL, top,
-                 static_cast<long>(top));
+    // Counted from 0, so that the top and the size are both what the shell has allocated; the
+    // program break is no measure of that (glibc maps large blocks elsewhere, and the break of
+    // a position-independent program is an address, not an amount).
+    const auto size = static_cast<unsigned long>(bytes_allocated());
+    std::fprintf(output_stream, "Allocated memory from 0x%lx to 0x%lx (%ld).\n", 0UL, size,
+                 static_cast<long>(size));
 }
 
 void builtin_printf(WordVector& words, CommandNode&) {

@@ -1,6 +1,7 @@
 #include "complete/completion.h"
 
 #include <dirent.h>
+#include <poll.h>
 #include <pwd.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
@@ -12,6 +13,7 @@
 #include <csignal>
 #include <cstring>
 #include <numeric>
+#include <string_view>
 #include <vector>
 
 #include "core/descriptors.h"
@@ -30,9 +32,19 @@ constexpr std::size_t PATH_LIMIT = 1024;  // a directory part, as typed or expan
 constexpr std::size_t USER_LIMIT = 39;    // a user name after "~" in a directory part
 constexpr std::size_t READ_LIMIT = 1024;  // bytes taken from the terminal at a time
 constexpr int DEFAULT_WIDTH = 80;
+// Times the terminal's waiting input is taken in while more keeps coming (see take_waiting_input).
+constexpr int TAKE_ROUNDS = 8;
+// What ends a line in canonical mode, as read outside it: newline, escape, and the 0 that stands
+// for an end of file.
+constexpr std::string_view LINE_ENDS("\n\x1b\0", 3);
 
 // The names of the last listing; emptied at the next request and once printed.
 WordVector listed_names;
+
+// Input that comes before what the terminal still holds, in the order typed, but that is not in
+// the terminal's queue: the system refused to take it back, or it came in with an escape. Read
+// before the terminal; an interrupt while the terminal is read drops it with the driver's queue.
+std::string held_input;
 
 void release_listed_names() {
     SignalsBlocked held({SIGINT});  // the terminal is never left without echo
@@ -88,22 +100,104 @@ ssize_t read_input(char* bytes, std::size_t n) {
     }
 }
 
-// Feeds the line back into the terminal's input queue, so that the user goes on editing it.
-// With echo the driver shows it again (after a reprinted prompt); without, it stays as shown.
-void push_back(const Char* line, bool echo) {
-    SignalsBlocked held({SIGINT});  // the terminal is never left without echo
-    struct termios saved;
-    if (tcgetattr(fds.shell_out, &saved) != 0) return;
-    struct termios quiet = saved;
-    quiet.c_lflag &=
-        ~static_cast<tcflag_t>(ECHOKE | ECHOE | ECHOK | ECHO | ECHONL | ECHOPRT | ECHOCTL);
-    if (echo) quiet.c_lflag |= ECHO;
-    tcsetattr(fds.shell_out, TCSANOW, &quiet);
-    for (; *line; ++line) {
-        char c = static_cast<char>(low_byte(*line));
-        ioctl(fds.shell_out, TIOCSTI, &c);
+// One line as the driver gives it in canonical mode, the held input first: its text up to and
+// including its first line end (an end of file gives the text before it, maybe none), else all
+// of it followed by what one read of the terminal gives. At most n bytes.
+ssize_t read_line(char* bytes, std::size_t n) {
+    std::size_t end = held_input.find_first_of(LINE_ENDS);
+    std::size_t held = held_input.size();
+    if (end == std::string::npos && held < n) {
+        held_input.copy(bytes, held);
+        held_input.clear();
+        ssize_t r = read_input(bytes + held, n - held);
+        return r < 0 ? r : static_cast<ssize_t>(held) + r;
     }
-    tcsetattr(fds.shell_out, TCSANOW, &saved);
+    std::size_t take = n;
+    if (end != std::string::npos) take = std::min(n, end + (held_input[end] == '\0' ? 0 : 1));
+    held_input.copy(bytes, take);
+    bool end_of_file = take == end && held_input[end] == '\0';
+    held_input.erase(0, take + (end_of_file ? 1 : 0));
+    return static_cast<ssize_t>(take);
+}
+
+// Moves what the terminal has already received after a line ended by escape into the (empty)
+// held input: the rest of a key's sequence comes in the same instant as its escape. A partial
+// line can be read only outside canonical mode, which is left for a moment; what comes in
+// meanwhile becomes a line of its own when the mode comes back, and is taken by another round.
+void take_waiting_input() {
+    struct termios canonical;
+    if (tcgetattr(fds.shell_in, &canonical) != 0) return;
+    struct termios raw = canonical;
+    raw.c_lflag &= ~static_cast<tcflag_t>(ICANON);
+    raw.c_cc[VMIN] = 0;
+    raw.c_cc[VTIME] = 0;
+    SignalsBlocked held({SIGINT});  // the terminal is never left without echo
+    for (int round = 0; round < TAKE_ROUNDS; ++round) {
+        if (tcsetattr(fds.shell_in, TCSANOW, &raw) != 0) return;
+        char bytes[READ_LIMIT];
+        ssize_t n;
+        while ((n = read(fds.shell_in, bytes, sizeof bytes)) > 0) {
+            held_input.append(bytes, static_cast<std::size_t>(n));
+        }
+        tcsetattr(fds.shell_in, TCSANOW, &canonical);
+        pollfd p = {fds.shell_in, POLLIN, 0};
+        if (poll(&p, 1, 0) != 1) return;
+    }
+}
+
+// Puts the line, then the held input, back in front of what the terminal has not given yet:
+// into the driver's queue, so that the user edits the line there (with echo the driver shows it
+// again, after a reprinted prompt; without, it stays as shown), or into the held input where the
+// system refuses to push characters. False then: the line can be added to but not edited.
+bool give_back(const Char* line, bool echo) {
+    std::string queue;
+    for (; *line; ++line) queue += static_cast<char>(low_byte(*line));
+    std::size_t line_size = queue.size();
+    queue += held_input;
+    held_input.clear();
+    std::size_t pushed = 0;
+    {
+        SignalsBlocked held({SIGINT});  // the terminal is never left without echo
+        struct termios saved;
+        if (tcgetattr(fds.shell_out, &saved) == 0) {
+            struct termios quiet = saved;
+            quiet.c_lflag &=
+                ~static_cast<tcflag_t>(ECHOKE | ECHOE | ECHOK | ECHO | ECHONL | ECHOPRT | ECHOCTL);
+            if (echo) quiet.c_lflag |= ECHO;
+            tcsetattr(fds.shell_out, TCSANOW, &quiet);
+            for (; pushed < queue.size(); ++pushed) {
+                if (echo && pushed == line_size) {  // what follows the line was shown as typed
+                    quiet.c_lflag &= ~static_cast<tcflag_t>(ECHO);
+                    tcsetattr(fds.shell_out, TCSANOW, &quiet);
+                }
+                // An end of file taken out of the driver's queue reads as a 0.
+                char c =
+                    queue[pushed] == '\0' ? static_cast<char>(saved.c_cc[VEOF]) : queue[pushed];
+                if (ioctl(fds.shell_out, TIOCSTI, &c) != 0) break;
+            }
+            tcsetattr(fds.shell_out, TCSANOW, &saved);
+        }
+    }
+    if (pushed == queue.size()) return true;
+    // Taken back when refused part way, so that nothing typed later comes before the rest.
+    if (pushed > 0) tcflush(fds.shell_out, TCIFLUSH);
+    held_input = std::move(queue);
+    return false;
+}
+
+// Shows a line as the driver's echo does (control characters as "^X"), for a line it does not
+// hold.
+void echo_line(const Char* line) {
+    for (; *line; ++line) {
+        unsigned char c = low_byte(*line);
+        if ((c < ' ' && c != '\t' && c != '\n') || c == 0x7f) {
+            std::fputc('^', output_stream);
+            std::fputc(c ^ 0x40, output_stream);
+        } else {
+            std::fputc(c, output_stream);
+        }
+    }
+    std::fflush(output_stream);
 }
 
 // Moves the cursor to column 1 without any newline translation of the terminal.
@@ -277,6 +371,15 @@ void print_listing(const std::string& directory, CompletionNames kind) {
     std::fflush(output_stream);
 }
 
+// Blanks out the last `width` columns the driver echoed.
+void erase_echo(std::size_t width) {
+    std::string erase(width, '\b');
+    erase.append(width, ' ');
+    erase.append(width, '\b');
+    std::fputs(erase.c_str(), output_stream);
+    std::fflush(output_stream);
+}
+
 // Writes the echo of a completion over the "^[" the driver showed for the escape: the added
 // characters, or blanks where there are fewer than two.
 void show_added(const Char* added, std::size_t count) {
@@ -291,6 +394,18 @@ void show_added(const Char* added, std::size_t count) {
 }
 
 }  // namespace
+
+std::size_t completion_key_tail(std::string_view after) {
+    auto in = [&](std::size_t i, char low, char high) {
+        return i < after.size() && after[i] >= low && after[i] <= high;
+    };
+    if (after.starts_with('O')) return in(1, 0x40, 0x7e) ? 2 : 0;
+    if (!after.starts_with('[')) return 0;
+    std::size_t i = 1;
+    while (in(i, 0x30, 0x3f)) ++i;  // parameters
+    while (in(i, 0x20, 0x2f)) ++i;  // intermediates
+    return in(i, 0x40, 0x7e) ? i + 1 : 0;
+}
 
 std::size_t completion_word_start(const Char* line, std::size_t end) {
     for (std::size_t i = end; i > 0; --i) {
@@ -399,7 +514,7 @@ int complete_line(Char* buffer, int size) {
     char bytes[READ_LIMIT];
     std::size_t want = std::min<std::size_t>(READ_LIMIT, size > 0 ? size : 0);
     ssize_t count;
-    while ((count = read_input(bytes, want)) > 0) {
+    while ((count = read_line(bytes, want)) > 0) {
         for (ssize_t i = 0; i < count; ++i) buffer[i] = static_cast<unsigned char>(bytes[i]);
         if (count == size || (buffer[count - 1] & 0x7f) == '\n') return static_cast<int>(count);
         // Pieces of a file or a pipe are no lines ending in escape or end of file.
@@ -407,20 +522,29 @@ int complete_line(Char* buffer, int size) {
         CompletionRequest request =
             buffer[count - 1] == ESCAPE ? CompletionRequest::COMPLETE : CompletionRequest::LIST;
         std::size_t end = static_cast<std::size_t>(count);
+        std::size_t key_tail = 0;
         if (request == CompletionRequest::COMPLETE) {
             --end;
+            // The escape of a key's sequence asks for nothing: the sequence goes whole.
+            if (held_input.empty()) take_waiting_input();
+            key_tail = completion_key_tail(held_input);
+            held_input.erase(0, key_tail);
         } else {
             std::fputc('\n', output_stream);
         }
         buffer[end] = 0;
-        std::size_t start = completion_word_start(buffer, end);
-        std::size_t room = static_cast<std::size_t>(size) - start - 1;
-        int n = completion_search(buffer + start, request, room);
-        if (request == CompletionRequest::COMPLETE) {
-            std::size_t new_end = start + CharTraits::length(buffer + start);
-            show_added(buffer + end, new_end > end ? new_end - end : 0);
-            if (n != 1 && !var_lookup("nobeep")) {
-                [[maybe_unused]] ssize_t w = write(fds.shell_out, "\a", 1);
+        if (key_tail > 0) {
+            erase_echo(2 + key_tail);  // "^[" and the rest
+        } else {
+            std::size_t start = completion_word_start(buffer, end);
+            std::size_t room = static_cast<std::size_t>(size) - start - 1;
+            int n = completion_search(buffer + start, request, room);
+            if (request == CompletionRequest::COMPLETE) {
+                std::size_t new_end = start + CharTraits::length(buffer + start);
+                show_added(buffer + end, new_end > end ? new_end - end : 0);
+                if (n != 1 && !var_lookup("nobeep")) {
+                    [[maybe_unused]] ssize_t w = write(fds.shell_out, "\a", 1);
+                }
             }
         }
         bool tab = false;
@@ -428,12 +552,9 @@ int complete_line(Char* buffer, int size) {
         if (tab) back_to_column_one();
         // The driver here does not reprint pending input on request, so a line shown again
         // after the prompt is echoed as it goes back into the queue.
-        if (tab || request == CompletionRequest::LIST) {
-            print_prompt();
-            push_back(buffer, true);
-        } else {
-            push_back(buffer, false);
-        }
+        bool show = tab || request == CompletionRequest::LIST;
+        if (show) print_prompt();
+        if (!give_back(buffer, show) && show) echo_line(buffer);
     }
     return static_cast<int>(count);
 }

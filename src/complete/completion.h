@@ -4,12 +4,16 @@
 // end-of-line character. A line ending in escape completes its last word (a file name, or a user
 // name after "~"); a line ending in the end-of-file character without a newline lists what the
 // word could become. Either way the edited line goes back into the terminal's input queue and the
-// user goes on typing; a line ending in a newline goes to the input layer.
+// user goes on typing; a line ending in a newline goes to the input layer. Where the system
+// refuses to push characters back, the shell holds the line itself and reads it before the
+// terminal: the user can add to it, but not erase into it. An escape that comes in with the rest
+// of a key's sequence asks for nothing: the sequence is dropped whole.
 #pragma once
 
 #include <cstddef>
 #include <cstdio>
 #include <string>
+#include <string_view>
 
 #include "core/chars.h"
 
@@ -37,6 +41,11 @@ inline constexpr std::size_t COMPLETION_LIST_MAX = 1024;
 /// terminal is returned as it is read. An interrupt unwinds, with the terminal set back, as any
 /// read of the shell's input does.
 int complete_line(Char* buffer, int size);
+
+/// The length of the rest of a key's sequence at the start of what came in with an escape: "["
+/// with parameter bytes (0x30-0x3f), intermediate bytes (0x20-0x2f) and a final byte (0x40-0x7e),
+/// or "O" and a final byte. 0 when `after` does not start with a whole one.
+std::size_t completion_key_tail(std::string_view after);
 
 /// Offset in line[0, end) of the first character after the last delimiter (0 when there is none).
 std::size_t completion_word_start(const Char* line, std::size_t end);

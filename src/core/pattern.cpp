@@ -1,8 +1,14 @@
 #include "core/pattern.h"
 
 #include <algorithm>
+#include <climits>
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
+#include <cwchar>
+#include <span>
+#include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -100,6 +106,78 @@ void expand_braces_of(const CharString& word, WordVector& out) {
 
 // ---- Pattern matching ---------------------------------------------------------------------------
 
+// The matcher compares characters of the locale. Where each of them is one byte (a single-byte
+// locale, or text that is all ASCII) it reads the Chars as they are (ByteText); otherwise both
+// texts are first decoded into wide characters (WideText). Either way a quoted unit is
+// negative, so a syntax test never takes it, and value() is what gets compared.
+
+// One byte a character.
+struct ByteText {
+    using Unit = Char;
+    static int value(std::int32_t unit) { return unit & TRIM; }
+    // Collation order of two characters: strcoll of one-character strings, equal ones by code.
+    static int collate(int a, int b) {
+        const char sa[2] = {static_cast<char>(a & 0xff), 0};
+        const char sb[2] = {static_cast<char>(b & 0xff), 0};
+        const int r = std::strcoll(sa, sb);
+        return r != 0 ? r : a - b;
+    }
+};
+
+// Characters decoded in the locale: a wide character, or BAD_BYTE plus the byte for a byte that
+// begins no character of the locale (it stands for itself); QUOTED marks a quoted one.
+struct WideText {
+    using Unit = std::int32_t;
+    static constexpr std::int32_t QUOTED = INT32_MIN;
+    static constexpr std::int32_t BAD_BYTE = 0x40000000;  // above every wide character
+    static int value(std::int32_t unit) { return unit & INT32_MAX; }
+    // As for bytes, by wcscoll; a byte that is no character sorts after every character.
+    static int collate(int a, int b) {
+        if (a >= BAD_BYTE || b >= BAD_BYTE) return a < b ? -1 : a > b ? 1 : 0;
+        const wchar_t sa[2] = {static_cast<wchar_t>(a), 0};
+        const wchar_t sb[2] = {static_cast<wchar_t>(b), 0};
+        const int r = std::wcscoll(sa, sb);
+        return r != 0 ? r : a < b ? -1 : a > b ? 1 : 0;
+    }
+};
+
+// True when no Char holds a byte above ASCII, which is a character of its own in every locale.
+bool is_ascii(CharView text) {
+    return std::all_of(text.begin(), text.end(), [](Char c) { return (c & 0x7f80) == 0; });
+}
+
+// Decodes Chars into WideText units in out, which is reused so that matching allocates nothing
+// once it is large enough. A character is quoted when its first byte is.
+void decode(CharView text, std::vector<std::int32_t>& out) {
+    out.clear();
+    const std::size_t longest = MB_CUR_MAX;
+    char bytes[MB_LEN_MAX];
+    std::size_t i = 0;
+    while (i < text.size()) {
+        const unsigned char first = low_byte(text[i]);
+        std::int32_t unit = first;
+        std::size_t len = 1;
+        if (first >= 0x80) {
+            const std::size_t avail = std::min(longest, text.size() - i);
+            for (std::size_t k = 0; k < avail; ++k) {
+                bytes[k] = static_cast<char>(low_byte(text[i + k]));
+            }
+            wchar_t wc = 0;
+            std::mbstate_t state{};
+            const std::size_t r = std::mbrtowc(&wc, bytes, avail, &state);
+            // r is 0 for a null character, or (size_t) -1 or -2 for no or an incomplete one.
+            if (r >= 1 && r <= avail && wc > 0 && wc < WideText::BAD_BYTE) {
+                unit = wc;
+                len = r;
+            } else {
+                unit = WideText::BAD_BYTE + first;
+            }
+        }
+        out.push_back(is_quoted(text[i]) ? (unit | WideText::QUOTED) : unit);
+        i += len;
+    }
+}
+
 // The outcome of matching where a list without its ] may be reached: Error stands for the
 // "Missing ]" that the match raises once the outcome is known to depend on that list.
 enum class Tri : std::uint8_t { False, True, Error };
@@ -115,28 +193,24 @@ enum class TokenKind : std::uint8_t { Literal, Any, Star, List, BadList };
 struct Token {
     TokenKind kind;
     bool negate;
-    Char c;
+    std::int32_t c;
     std::uint32_t begin, end;
 };
 
-// Collation order of two characters: strcoll of one-character strings, equal ones by code.
-int collate(int a, int b) {
-    const char sa[2] = {static_cast<char>(a & 0xff), 0};
-    const char sb[2] = {static_cast<char>(b & 0xff), 0};
-    int r = std::strcoll(sa, sb);
-    return r != 0 ? r : a - b;
-}
+template <class Text>
+using Units = std::span<const typename Text::Unit>;
 
 // Whether a list holds the character x (quote mark removed). Two members joined by an
 // unquoted - form a range unless the - is the first or the last member.
-bool list_holds(CharView pattern, const Token& t, int x) {
+template <class Text>
+bool list_holds(Units<Text> pattern, const Token& t, int x) {
     bool found = false;
     std::size_t j = t.begin;
     while (j < t.end && !found) {
-        const int lo = trim(pattern[j]);
+        const int lo = Text::value(pattern[j]);
         if (j + 2 < t.end && pattern[j + 1] == '-') {
-            const int hi = trim(pattern[j + 2]);
-            found = collate(lo, x) <= 0 && collate(x, hi) <= 0;
+            const int hi = Text::value(pattern[j + 2]);
+            found = Text::collate(lo, x) <= 0 && Text::collate(x, hi) <= 0;
             j += 3;
         } else {
             found = lo == x;
@@ -147,14 +221,15 @@ bool list_holds(CharView pattern, const Token& t, int x) {
 }
 
 // Whether a token other than * and a bad list takes the string character c.
-bool takes(CharView pattern, const Token& t, Char c) {
+template <class Text>
+bool takes(Units<Text> pattern, const Token& t, std::int32_t c) {
     switch (t.kind) {
         case TokenKind::Literal:
-            return trim(c) == trim(t.c);
+            return Text::value(c) == Text::value(t.c);
         case TokenKind::Any:
             return true;
         case TokenKind::List:
-            return list_holds(pattern, t, trim(c));
+            return list_holds<Text>(pattern, t, Text::value(c));
         default:
             return false;
     }
@@ -162,11 +237,12 @@ bool takes(CharView pattern, const Token& t, Char c) {
 
 // Splits one alternative into tokens; true when it holds a *. A [ without its ] makes one
 // BadList of the rest.
-bool tokenize(CharView pattern, std::vector<Token>& tokens) {
+template <class Text>
+bool tokenize(Units<Text> pattern, std::vector<Token>& tokens) {
     tokens.clear();
     bool star = false;
     for (std::size_t k = 0; k < pattern.size(); ++k) {
-        const Char c = pattern[k];
+        const std::int32_t c = pattern[k];
         if (c == '*') {
             tokens.push_back(Token{TokenKind::Star, false, c, 0, 0});
             star = true;
@@ -176,11 +252,12 @@ bool tokenize(CharView pattern, std::vector<Token>& tokens) {
             std::size_t begin = k + 1;
             const bool negate = begin < pattern.size() && pattern[begin] == '^';
             if (negate) ++begin;
-            const std::size_t end = pattern.find(Char(']'), begin);
-            if (end == CharView::npos) {
+            const auto close = std::find(pattern.begin() + begin, pattern.end(), ']');
+            if (close == pattern.end()) {
                 tokens.push_back(Token{TokenKind::BadList, false, c, 0, 0});
                 break;
             }
+            const auto end = static_cast<std::size_t>(close - pattern.begin());
             tokens.push_back(Token{TokenKind::List, negate, c, static_cast<std::uint32_t>(begin),
                                    static_cast<std::uint32_t>(end)});
             k = end;
@@ -192,20 +269,22 @@ bool tokenize(CharView pattern, std::vector<Token>& tokens) {
 }
 
 // A pattern without *: one pass.
-Tri match_straight(CharView s, CharView pattern, const std::vector<Token>& tokens) {
+template <class Text>
+Tri match_straight(Units<Text> s, Units<Text> pattern, const std::vector<Token>& tokens) {
     std::size_t i = 0;
     for (const Token& t : tokens) {
         if (t.kind == TokenKind::BadList) return Tri::Error;
-        if (i == s.size() || !takes(pattern, t, s[i])) return Tri::False;
+        if (i == s.size() || !takes<Text>(pattern, t, s[i])) return Tri::False;
         ++i;
     }
     return i == s.size() ? Tri::True : Tri::False;
 }
 
-// Scratch columns for match_stars, kept between calls so that matching allocates nothing
-// once they are large enough.
+// Scratch for matching, kept between calls so that matching allocates nothing once it is large
+// enough: the columns of match_stars, the tokens, and the decoded string and alternative.
 std::vector<Tri> column_a, column_b, column_c, column_d;
 std::vector<Token> token_scratch;
+std::vector<std::int32_t> wide_string, wide_pattern;
 
 // A pattern with *. The defined rule for * re-applies the whole matcher (leading ^ included;
 // the rest of an alternative holds no brace group) to the rest of the pattern at every later
@@ -219,7 +298,8 @@ std::vector<Token> token_scratch;
 // which keeps the order in which the recursion would have raised "Missing ]". Each column
 // depends only on the next one, so this is O(tokens * length) time, O(length) space and no
 // recursion at all.
-Tri match_stars(CharView s, CharView pattern, const std::vector<Token>& tokens) {
+template <class Text>
+Tri match_stars(Units<Text> s, Units<Text> pattern, const std::vector<Token>& tokens) {
     const std::size_t n = s.size();
     std::vector<Tri>* alt_next = &column_a;
     std::vector<Tri>* full_next = &column_b;
@@ -253,7 +333,7 @@ Tri match_stars(CharView s, CharView pattern, const std::vector<Token>& tokens) 
             default:
                 cur[n] = Tri::False;
                 for (std::size_t i = 0; i < n; ++i) {
-                    cur[i] = takes(pattern, tok, s[i]) ? next[i + 1] : Tri::False;
+                    cur[i] = takes<Text>(pattern, tok, s[i]) ? next[i + 1] : Tri::False;
                 }
                 break;
         }
@@ -270,12 +350,20 @@ Tri match_stars(CharView s, CharView pattern, const std::vector<Token>& tokens) 
 }
 
 // Whether the string matches one alternative (a leading ^ is an ordinary character here).
-bool match_alternative(CharView s, CharView pattern) {
-    const bool star = tokenize(pattern, token_scratch);
-    const Tri r =
-        star ? match_stars(s, pattern, token_scratch) : match_straight(s, pattern, token_scratch);
+template <class Text>
+bool match_alternative(Units<Text> s, Units<Text> pattern) {
+    const bool star = tokenize<Text>(pattern, token_scratch);
+    const Tri r = star ? match_stars<Text>(s, pattern, token_scratch)
+                       : match_straight<Text>(s, pattern, token_scratch);
     if (r == Tri::Error) error_raise(ERR_MISSING | ERRF_NAME, ']');
     return r == Tri::True;
+}
+
+// Whether the string matches one alternative; when wide, wide_string holds the string decoded.
+bool match_in_locale(CharView s, CharView alternative, bool wide) {
+    if (!wide) return match_alternative<ByteText>(Units<ByteText>(s), Units<ByteText>(alternative));
+    decode(alternative, wide_pattern);
+    return match_alternative<WideText>(wide_string, wide_pattern);
 }
 
 }  // namespace
@@ -300,18 +388,21 @@ void brace_expand(WordVector& words) {
 bool pattern_match(CharView string, CharView pattern) {
     const bool negate = !pattern.empty() && pattern[0] == '^';
     if (negate) pattern.remove_prefix(1);
+    // Text that is all ASCII is one byte a character in every locale.
+    const bool wide = MB_CUR_MAX > 1 && !(is_ascii(string) && is_ascii(pattern));
+    if (wide) decode(string, wide_string);
     bool matched = false;
     if (has_brace_group(pattern)) {
         WordVector alternatives{CharString(pattern)};
         brace_expand(alternatives);
         for (const CharString& alt : alternatives) {
-            if (match_alternative(string, alt)) {
+            if (match_in_locale(string, alt, wide)) {
                 matched = true;
                 break;
             }
         }
     } else {
-        matched = match_alternative(string, pattern);
+        matched = match_in_locale(string, pattern, wide);
     }
     return matched != negate;
 }

@@ -9,7 +9,7 @@ Each line is one command:
     env NAME       print the variable, or "NAME unset" on stderr
     pwd            print the working directory     cat-stdin     copy stdin to stdout
     exit N         exit with status N              kill SIG      kill itself with SIGSIG
-    sleep SECONDS  sleep
+    sleep SECONDS  sleep                           spin          compute until stopped
 Anything else prints "unknown" to stderr and exits 1.
 """
 
@@ -51,6 +51,9 @@ def run(line):
         os.kill(os.getpid(), sig)
     elif command == 'sleep' and len(rest) == 1:
         time.sleep(float(rest[0]))
+    elif command == 'spin':
+        while True:
+            pass
     else:
         sys.stderr.write('unknown\n')
         sys.stdout.flush()

@@ -18,6 +18,9 @@ HERE = os.path.dirname(os.path.abspath(__file__))
 RUNNER = os.path.join(HERE, '..', 'run_cases.py')
 FAKE = os.path.join(HERE, 'fake_orv.py')
 CASE_FILES = sorted(glob.glob(os.path.join(HERE, '*.case')))
+LOCALES_FILE = os.path.join(HERE, 'locales.case')
+sys.path.insert(0, os.path.dirname(RUNNER))
+import run_cases  # noqa: E402  (for set_env)
 
 # What the report of each expected failure must show.
 FAILURE_REPORTS = {
@@ -27,13 +30,21 @@ FAILURE_REPORTS = {
     'a wrong status': 'status: expected 0, got 2',
     'a regular expression must match the whole stream': "regular expression 'ab'",
     'a failing setup line': 'setup failed with status 1: false',
-    'a case that runs too long is killed': 'timed out after 2 s',
+    'a case that waits too long is killed': 'timed out after 10 s',
 }
+FAILURES_FILE = os.path.join(HERE, 'failures.case')
 
 
-def case_names(path):
+def case_names(path, locale=None):
+    """The names of the cases of a file; with a locale, only of those that run in it."""
     with open(path) as f:
-        return [line[4:].strip() for line in f if line.startswith('####')]
+        blocks = re.split(r'^####', f.read(), flags=re.M)[1:]
+    names = []
+    for block in blocks:
+        pinned = re.search(r'^## locale: (.*)$', block, re.M)
+        if locale is None or not pinned or locale in pinned.group(1).split():
+            names.append(block.split('\n', 1)[0].strip())
+    return names
 
 
 def expected_errors():
@@ -44,9 +55,12 @@ def expected_errors():
                 yield os.path.basename(path), int(m.group(1)), m.group(2)
 
 
-def run(*args, tmpdir=None):
+def run(*args, tmpdir=None, locales=('C',)):
     env = dict(os.environ, TMPDIR=tmpdir) if tmpdir else None
-    proc = subprocess.run([sys.executable, RUNNER, '--orv', FAKE, '--timeout', '2', *args],
+    options = [word for name in locales for word in ('--locale', name)]
+    # Ten seconds on the clock: ample for any case here but one that sleeps on purpose.
+    proc = subprocess.run([sys.executable, RUNNER, '--orv', FAKE, '--timeout', '10',
+                           '--cpu-limit', '1', *options, *args],
                           capture_output=True, text=True, env=env)
     return proc.returncode, proc.stdout + proc.stderr
 
@@ -55,7 +69,8 @@ def failure_blocks(output):
     """Maps each failed case name to its report (the FAIL line and the indented lines after it)."""
     blocks = {}
     for block in re.findall(r'^FAIL .*\n(?:    .*\n)*', output, re.M):
-        name = re.match(r'FAIL [^:]+:\d+: (.*?)(?:: malformed case file:.*)?\n', block).group(1)
+        name = re.match(r'FAIL [^:]+:\d+: (.*?)(?:: malformed case file:.*| \[LANG=.*\])?\n',
+                        block).group(1)
         blocks[name] = block
     return blocks
 
@@ -69,7 +84,7 @@ def main():
         if not ok and detail:
             print('    ' + detail.replace('\n', '\n    '))
 
-    names = [name for path in CASE_FILES for name in case_names(path)]
+    names = [name for path in CASE_FILES for name in case_names(path, 'C')]
     must_fail = [n for n in names if n.startswith(('must fail: ', 'broken: '))]
     tmpdir = tempfile.mkdtemp(prefix='orv-selftest-')
     try:
@@ -95,9 +110,17 @@ def main():
     finally:
         shutil.rmtree(tmpdir, ignore_errors=True)
 
-    passing = [p for p in CASE_FILES if not p.endswith(('failures.case', 'malformed.case'))]
+    passing = [p for p in CASE_FILES
+               if not p.endswith(('failures.case', 'malformed.case', 'locales.case'))]
     status, out = run(*passing)
     check('a run without failures exits 0', status == 0 and out.endswith(' 0 failed\n'), out)
+    with tempfile.TemporaryDirectory(prefix='orv-selftest-') as kept:
+        # The clock is left ample: a loaded machine may stretch the second of work many times.
+        status, out = run('-k', 'computes too long', '--timeout', '120', FAILURES_FILE,
+                          tmpdir=kept)
+    check('a case that computes too long is stopped by its processor time',
+          status == 1 and 'used up its 1 s of processor time' in out
+          and 'timed out' not in out, out)
     status, out = run('-k', 'json gives exact bytes', HERE)
     check('-k selects by name', status == 0 and out == '1 passed, 0 failed\n', out)
     status, out = run('-k', 'no case has this name', HERE)
@@ -106,6 +129,23 @@ def main():
     listed = re.findall(r'^\S+:\d+: (.*)$', out, re.M)
     check('--list names every case, in order',
           status == 0 and listed == [n for path in passing for n in case_names(path)], out)
+
+    with tempfile.TemporaryDirectory(prefix='orv-selftest-') as kept:
+        status, out = run(LOCALES_FILE, tmpdir=kept, locales=('C', 'C.UTF-8'))
+    check('each case runs in each locale unless it names its own',
+          status == 1 and out.endswith('3 passed, 2 failed\n'), out)
+    check('a failure names its locale, whose LANG the case had',
+          re.search(r'^FAIL .*: must fail: a failure names its locale \[LANG=C\.UTF-8\]\n'
+                    r'(    .*\n)*    \+C\.UTF-8\n', out, re.M) is not None, out)
+    status, out = run(LOCALES_FILE, locales=('xx_NO.SUCH',))
+    check('a locale the system lacks is refused',
+          status != 0 and 'no such locale on this system: xx_NO.SUCH' in out, out)
+    env = {'ASAN_OPTIONS': 'log_path=/r/asan'}
+    run_cases.set_env(env, 'ASAN_OPTIONS', 'quarantine_size_mb=0')
+    run_cases.set_env(env, 'UBSAN_OPTIONS', 'halt_on_error=1')
+    check('a case adds to the sanitizer options of the run',
+          env == {'ASAN_OPTIONS': 'log_path=/r/asan:quarantine_size_mb=0',
+                  'UBSAN_OPTIONS': 'halt_on_error=1'}, repr(env))
 
     failed = results.count(False)
     print(f'{len(results) - failed} passed, {failed} failed')

@@ -4,6 +4,10 @@ The shell pushes an edited line back into the terminal's input queue after it ha
 request; keys the test sends before that would land in front of the line. So before each key
 that follows a request (and before the first key of a line), the test waits until the shell is
 asleep waiting for input again: by then its terminal is set up and the line is back in the queue.
+
+Tests that loop over PUSH_REFUSED run once with the line pushed back and once with the push
+refused, as a kernel without legacy TIOCSTI refuses it to a user without CAP_SYS_ADMIN (the tests
+run as root, which it lets through, so a preloaded library makes the refusal).
 """
 
 import os
@@ -44,9 +48,28 @@ def make_files(*names):
             open(path, 'w').close()
 
 
-def filec_shell(*setup):
+# Both ways of giving the line back.
+PUSH_REFUSED = (False, True)
+
+
+def push_refused_env():
+    """The environment that makes the terminal refuse to take characters back."""
+    shim = os.path.join(os.path.dirname(config.helper or ''), 'tiocsti_refused.so')
+    if not os.path.exists(shim):
+        raise RuntimeError(f'no {shim}: build the tests (run_pty.py --helper in the build tree)')
+    # The sanitizer runtime wants to be loaded first; the shim forwards all else to it.
+    asan = os.environ.get('ASAN_OPTIONS', '')
+    return {'LD_PRELOAD': shim,
+            'ASAN_OPTIONS': (asan + ':' if asan else '') + 'verify_asan_link_order=0'}
+
+
+def filec_shell(*setup, push_refused=False):
     """A shell with completion on, after the given command lines, waiting for the next line."""
-    sh = Shell()
+    sh = Shell(env=push_refused_env() if push_refused else None)
+    if push_refused:
+        with open(f'/proc/{sh.child.pid}/maps') as f:
+            if 'tiocsti_refused.so' not in f.read():
+                sh.fail('the library that refuses the push is not loaded')
     for line in ('set filec', *setup):
         sh.sendline(line)
         sh.expect_prompt()
@@ -64,12 +87,13 @@ def run_pushed_line(sh, output):
 
 def test_escape_completes_a_unique_name_without_the_bell():
     make_files('d/unique.txt', 'd/other')
-    sh = filec_shell()
-    start = len(received(sh))
-    sh.send('echo d/uni\x1b')
-    sh.expect_exact('\b\bque.txt')  # written over the "^[" the terminal showed for escape
-    run_pushed_line(sh, 'd/unique.txt')
-    assert '\a' not in received(sh)[start:]
+    for push_refused in PUSH_REFUSED:
+        sh = filec_shell(push_refused=push_refused)
+        start = len(received(sh))
+        sh.send('echo d/uni\x1b')
+        sh.expect_exact('\b\bque.txt')  # written over the "^[" the terminal showed for escape
+        run_pushed_line(sh, 'd/unique.txt')
+        assert '\a' not in received(sh)[start:]
 
 
 def test_escape_completes_user_names_and_rings_for_an_unknown_user():
@@ -91,18 +115,21 @@ def test_escape_completes_user_names_and_rings_for_an_unknown_user():
 
 def test_ambiguous_prefix_rings_then_end_of_file_lists_and_gives_the_line_back():
     make_files('abc', 'abd/')
-    sh = filec_shell()
-    sh.send('echo ab\x1b')
-    sh.expect_exact('\b\b  \b\b\a')
-    wait_for_input(sh)
-    sh.sendcontrol('d')
-    # Names run down columns two wider than the longest, each with its type character.
-    sh.expect(r'\r\nabc  abd/ *\r+\n')
-    sh.expect_prompt(same=True)
-    sh.expect_exact('echo ab')  # the line, back for editing
-    wait_for_input(sh)
-    sh.sendline('d')
-    sh.expect_exact('abd\r\n')
+    for push_refused in PUSH_REFUSED:
+        sh = filec_shell(push_refused=push_refused)
+        sh.send('echo ab\x1b')
+        sh.expect_exact('\b\b  \b\b\a')
+        wait_for_input(sh)
+        # Refused, the line is the shell's and the terminal's own line is empty: end of file
+        # there still asks for the listing and does not end the shell.
+        sh.sendcontrol('d')
+        # Names run down columns two wider than the longest, each with its type character.
+        sh.expect(r'\r\nabc  abd/ *\r+\n')
+        sh.expect_prompt(same=True)
+        sh.expect_exact('echo ab')  # the line, back for editing
+        wait_for_input(sh)
+        sh.sendline('d')
+        sh.expect_exact('abd\r\n')
     sh.expect_prompt()
 
 
@@ -160,16 +187,17 @@ def test_nobeep_silences_ambiguous_and_failed_completions():
 
 def test_a_tab_in_the_line_reprints_the_prompt_and_the_line():
     make_files('unique.txt')
-    sh = filec_shell()
-    sh.send('echo\tuni\x1b')
-    sh.expect_exact('\b\bque.txt')
-    sh.expect_exact('\r')
-    sh.expect_prompt(same=True)
-    sh.expect_exact('echo\tunique.txt')
-    wait_for_input(sh)
-    sh.sendline()
-    sh.expect_exact('\r\nunique.txt\r\n')
-    sh.expect_prompt()
+    for push_refused in PUSH_REFUSED:
+        sh = filec_shell(push_refused=push_refused)
+        sh.send('echo\tuni\x1b')
+        sh.expect_exact('\b\bque.txt')
+        sh.expect_exact('\r')
+        sh.expect_prompt(same=True)
+        sh.expect_exact('echo\tunique.txt')
+        wait_for_input(sh)
+        sh.sendline()
+        sh.expect_exact('\r\nunique.txt\r\n')
+        sh.expect_prompt()
 
 
 def test_long_lines_are_read_whole():
@@ -210,3 +238,60 @@ def test_interrupt_and_unset_leave_the_terminal_as_it_was():
     sh.sendcontrol('d')  # end of file on an empty line still ends the shell
     sh.expect_exact('exit')
     sh.expect_eof()
+
+
+def test_a_refused_push_keeps_the_line_for_more_typing_and_an_interrupt_drops_it():
+    make_files('d/unique.txt', 'd/other')
+    sh = filec_shell(push_refused=True)
+    sh.send('echo d/\x1b')
+    sh.expect_exact('\b\b  \b\b\a')
+    wait_for_input(sh)
+    sh.send('uni\x1b')  # completes the word begun before the first escape
+    sh.expect_exact('\b\bque.txt')
+    wait_for_input(sh)
+    sh.sendline(' more')
+    sh.expect_exact('d/unique.txt more\r\n')
+    sh.expect_prompt()
+    wait_for_input(sh)
+    sh.send('echo d/uni\x1b')
+    sh.expect_exact('\b\bque.txt')
+    wait_for_input(sh)
+    sh.sendcontrol('c')
+    sh.expect_prompt(same=True)
+    sh.sendline('echo next')
+    sh.expect_exact('\r\nnext\r\n')
+    sh.expect_prompt()
+
+
+def test_key_sequences_after_a_word_are_dropped_whole():
+    # Were an escape of a key taken for a completion request, "ab" would become "abc".
+    make_files('abc')
+    for push_refused in PUSH_REFUSED:
+        sh = filec_shell(push_refused=push_refused)
+        start = len(received(sh))
+        # Up, Control-Right (a sequence with parameters), Up in application mode; the echo of
+        # each ("^[" and the rest) is blanked out.
+        sh.send('echo ab')
+        for key in ('\x1b[A', '\x1b[1;5C', '\x1bOA'):
+            sh.send(key)
+            width = len(key) + 1
+            sh.expect_exact('^[' + key[1:] + '\b' * width + ' ' * width + '\b' * width)
+            wait_for_input(sh)
+        sh.sendline('d')
+        sh.expect_exact('abd\r\n')
+        sh.expect_prompt()
+        assert '\a' not in received(sh)[start:], push_refused
+        # Keys typed at once after the sequence follow the line, not precede it.
+        wait_for_input(sh)
+        sh.send('echo ab\x1b[Ad\n')
+        sh.expect_exact('abd\r\n')
+        sh.expect_prompt()
+
+
+def test_keys_typed_at_once_after_a_completion_follow_the_completed_line():
+    make_files('d/unique.txt')
+    for push_refused in PUSH_REFUSED:
+        sh = filec_shell(push_refused=push_refused)
+        sh.send('echo d/uni\x1b; echo done\n')
+        sh.expect_exact('d/unique.txt\r\ndone\r\n')
+        sh.expect_prompt()

@@ -119,6 +119,31 @@ TEST(CompletionWordStart, TheWordStartsAfterTheLastDelimiter) {
     EXPECT_EQ(completion_word_start(line.c_str(), 6), 3u);  // only the text before the end counts
 }
 
+TEST(CompletionKeyTail, OnlyAWholeControlOrSs3SequenceCounts) {
+    struct Row {
+        std::string_view after;  // what came in with the escape
+        std::size_t tail;
+    } rows[] = {
+        {"[A", 2},         // Up
+        {"[Axyz", 2},      // and typed text after it
+        {"[1;5C", 5},      // parameters
+        {"[200~text", 5},  // the start of a paste
+        {"[ q", 3},        // an intermediate byte
+        {"OA", 2},         // Up in application mode
+        {"OP\x1b[A", 2},   // one sequence at a time
+        {"", 0},           // escape alone
+        {"[", 0},          // not whole
+        {"[1;5", 0},       // not whole
+        {"O", 0},          // not whole
+        {"[1\n", 0},       // broken by a line end
+        {"O\n", 0},        // nor is a control character a final byte
+        {"x", 0},          // escape and a letter (Meta)
+        {" ls\n", 0},      // typed at once after a completion
+        {"\x1b[A", 0},     // two escapes: the first one alone
+    };
+    for (const Row& r : rows) EXPECT_EQ(completion_key_tail(r.after), r.tail) << r.after;
+}
+
 TEST_F(CompletionTest, CompletesToWhatAllMatchesShare) {
     set_words("home", {dir_.string()});
     struct Row {

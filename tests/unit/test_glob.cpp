@@ -182,6 +182,86 @@ TEST_F(GlobTest, PatternMatchRangesFollowCollation) {
     EXPECT_FALSE(upper_c);
 }
 
+// Sets the whole locale for a scope and puts the C locale back.
+class LocaleScope {
+  public:
+    explicit LocaleScope(const char* name) : ok_(std::setlocale(LC_ALL, name) != nullptr) {}
+    ~LocaleScope() { std::setlocale(LC_ALL, "C"); }
+    LocaleScope(const LocaleScope&) = delete;
+    LocaleScope& operator=(const LocaleScope&) = delete;
+    bool ok() const { return ok_; }
+
+  private:
+    bool ok_;
+};
+
+TEST_F(GlobTest, PatternMatchTakesCharactersOfTheLocale) {
+    struct Row {
+        CharString string, pattern;
+        bool in_c, in_utf8;  // C: one byte a character
+    } rows[] = {
+        {chars("é"), chars("?"), false, true},
+        {chars("é"), chars("??"), true, false},
+        {chars("€"), chars("?"), false, true},  // three bytes
+        {chars("😀"), chars("?"), false, true},  // four bytes
+        {chars("café"), chars("caf?"), false, true},
+        {chars("é"), chars("*??"), true, false},  // * moves by whole characters
+        {chars("naïve"), chars("n*?ve"), true, true},
+        {chars("é"), chars("[à-ü]"), false, true},
+        {chars("ö"), chars("[à-ü]"), false, true},
+        {chars("ÿ"), chars("[à-ü]"), false, false},  // after ü
+        {chars("a"), chars("[à-ü]"), false, false},
+        {chars("a"), chars("[^à-ü]"), true, true},
+        {chars("é"), chars("[^à-ü]"), false, false},
+        {chars("é"), chars("[^a]"), false, true},
+        {chars("é"), chars("[é]"), false, true},
+        {chars("e"), chars("[é]"), false, false},
+        {chars("-"), chars("[é-]"), true, true},
+        {chars("xé"), chars("*[à-ü]"), true, true},
+        {chars("é"), chars("{?,x}"), false, true},
+        {chars("éé"), chars("^?"), true, true},
+        // quoted characters stay literal; a character is quoted as its first byte is
+        {chars("é"), q("?"), false, false},
+        {chars("é"), q("é"), true, true},
+        {chars("é"), q("é").substr(0, 1) + chars("é").substr(1), true, true},
+        // a byte that begins no character is one of its own, and only equal to itself
+        {chars("\xff"), chars("?"), true, true},
+        {chars("\xff\xfe"), chars("??"), true, true},
+        {chars("\xc3"), chars("?"), true, true},  // cut short
+        {chars("\303a"), chars("??"), true, true},
+        {chars("é\xff"), chars("??"), false, true},
+        {chars("é\xff"), chars("?\xff"), false, true},
+        {chars("\xff"), chars("\xfe"), false, false},
+        {chars("ÿ"), chars("\xff"), false, false},  // U+00FF is not the byte 0xff
+        {chars("\xff"), chars("[à-ü]"), false, false},
+        {chars("\xff"), chars("[^à-ü]"), true, true},
+    };
+    for (const Row& r : rows) {
+        EXPECT_EQ(pattern_match(r.string, r.pattern), r.in_c)
+            << "C: " << to_bytes(r.string) << " vs " << to_escaped_bytes(r.pattern);
+    }
+    LocaleScope utf8("C.UTF-8");
+    ASSERT_TRUE(utf8.ok());
+    for (const Row& r : rows) {
+        EXPECT_EQ(pattern_match(r.string, r.pattern), r.in_utf8)
+            << "C.UTF-8: " << to_bytes(r.string) << " vs " << to_escaped_bytes(r.pattern);
+    }
+    EXPECT_EQ(diagnostics(), "");
+}
+
+TEST_F(GlobTest, PatternMatchInUtf8RaisesAndStaysPolynomial) {
+    LocaleScope utf8("C.UTF-8");
+    ASSERT_TRUE(utf8.ok());
+    errors.error_name = "case";
+    EXPECT_EQ(raised([] { pattern_match(chars("éb"), chars("é[bc")); }), "case: Missing ].\n");
+    EXPECT_EQ(raised([] { pattern_match(chars("éb"), chars("*é[")); }), "case: Missing ].\n");
+    std::string string, pattern;
+    for (int i = 0; i < 300; ++i) string += "é";
+    for (int i = 0; i < 40; ++i) pattern += "*é";
+    EXPECT_TRUE(pattern_match(chars(string), chars(pattern)));
+    EXPECT_FALSE(pattern_match(chars(string), chars(pattern + "*?b")));
+}
+
 // ---- brace_expand -------------------------------------------------------------------------------
 
 TEST_F(GlobTest, BraceExpandTable) {

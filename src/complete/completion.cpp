@@ -18,7 +18,6 @@
 
 #include "core/descriptors.h"
 #include "core/signal_mask.h"
-#include "lifecycle/prompt.h"
 #include "core/signals.h"
 #include "vars/variables.h"
 
@@ -40,6 +39,12 @@ constexpr std::string_view LINE_ENDS("\n\x1b\0", 3);
 
 // The names of the last listing; emptied at the next request and once printed.
 WordVector listed_names;
+
+}  // namespace
+
+void (*completion_prompt)() = nullptr;
+
+namespace {
 
 // Input that comes before what the terminal still holds, in the order typed, but that is not in
 // the terminal's queue: the system refused to take it back, or it came in with an escape. Read
@@ -553,7 +558,7 @@ int complete_line(Char* buffer, int size) {
         // The driver here does not reprint pending input on request, so a line shown again
         // after the prompt is echoed as it goes back into the queue.
         bool show = tab || request == CompletionRequest::LIST;
-        if (show) print_prompt();
+        if (show && completion_prompt) completion_prompt();
         if (!give_back(buffer, show) && show) echo_line(buffer);
     }
     return static_cast<int>(count);

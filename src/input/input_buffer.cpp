@@ -9,17 +9,16 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "builtins/control_flow.h"
-#include "complete/completion.h"
 #include "core/descriptors.h"
 #include "core/errors.h"
 #include "core/shell.h"
-#include "jobs/job_control.h"
+#include "input/loop_stack.h"
 #include "core/signals.h"
 #include "vars/variables.h"
 
 InputState input;
 bool input_done = false;
+InputHooks input_hooks;
 
 namespace {
 
@@ -99,11 +98,11 @@ int input_fill() {
     // string longer than that.
     std::size_t have = static_cast<std::size_t>(input.buffer_end - input.memory_start);
     ssize_t n;
-    if (filec_enabled && shell.interactive) {
-        // With completion the terminal's line comes whole from the line editor. The kept text is
+    if (filec_enabled && shell.interactive && input_hooks.read_terminal_line) {
+        // With completion the terminal's line comes whole from the line reader. The kept text is
         // one string, so a line longer than the rest of a block needs no fresh block of its own.
         Char line[INPUT_BLOCK_SIZE];
-        n = complete_line(line, INPUT_BLOCK_SIZE);
+        n = input_hooks.read_terminal_line(line, INPUT_BLOCK_SIZE);
         input.memory.resize(have);
         for (ssize_t i = 0; i < n; ++i) input.memory += static_cast<char>(line[i]);
     } else {
@@ -117,42 +116,6 @@ int input_fill() {
     input.buffer_end += n;
     return static_cast<unsigned char>(
         input.memory[static_cast<std::size_t>(input.input_offset++ - input.memory_start)]);
-}
-
-bool terminal_in_canonical_mode(int fd) {
-    struct termios t;
-    return tcgetattr(fd, &t) == 0 && (t.c_lflag & ICANON);
-}
-
-[[noreturn]] void input_finished() {
-    input_done = true;
-    unwind();
-}
-
-// End of file from the descriptor; returns only to read again.
-void end_of_input() {
-    if (!terminal_in_canonical_mode(fds.shell_in)) input_finished();
-    if (input.eof_retries++ > 24) input_finished();
-    if (shell.terminal_pgrp > 0) {
-        pid_t owner = tcgetpgrp(TTY_FD);
-        if (owner != -1 && owner != shell.terminal_pgrp) {
-            tcsetpgrp(TTY_FD, shell.terminal_pgrp);
-            killpg(owner, SIGHUP);
-            std::fprintf(diagnostic_stream, "Reset tty pgrp from %d to %d\n", owner,
-                         shell.terminal_pgrp);
-            std::fflush(diagnostic_stream);
-            return;
-        }
-    }
-    if (var_lookup("ignoreeof")) {
-        std::fputs(shell.login_shell ? "\nUse \"logout\" to logout.\n"
-                                     : "\nUse \"exit\" to leave orv.\n",
-                   diagnostic_stream);
-        std::fflush(diagnostic_stream);
-        unwind();
-    }
-    if (stop_warned == 0) check_stopped_jobs(true);
-    input_finished();
 }
 
 }  // namespace
@@ -247,7 +210,7 @@ int read_char(bool want_eof) {
                 if (c >= 0) return c;
                 input.current_input_kind = INPUT_FILE;
             }
-            if (input.eval.used_up) input_finished();
+            if (input.eval.used_up) input_finish();
             if (!start_next_word(input.eval)) {
                 input.eval.used_up = true;
                 return '\n';
@@ -268,7 +231,8 @@ int read_char(bool want_eof) {
         int c = input_fill();
         if (c < 0) {
             if (want_eof) return -1;
-            end_of_input();
+            if (!input_hooks.end_of_input) input_finish();
+            input_hooks.end_of_input();
             continue;
         }
         input.eof_retries = 0;
@@ -281,6 +245,11 @@ int read_char(bool want_eof) {
 }
 
 void unread_char(int c) { input.read_pushback = c; }
+
+void input_finish() {
+    input_done = true;
+    unwind();
+}
 
 bool input_at_buffer_end() {
     return input.current_input_kind == INPUT_FILE && input.input_offset == input.buffer_end;

@@ -60,6 +60,17 @@ extern InputState input;
 /// Set when the input is finished; the command loop leaves when it sees it.
 extern bool input_done;
 
+/// What the input asks of the floors above it; start-up fills them in.
+struct InputHooks {
+    /// Reads one line typed at the terminal (size Chars at most, one per byte), while a line
+    /// reader is switched on (filec): the count, 0 at the end of the input, < 0 on an error.
+    int (*read_terminal_line)(Char* buffer, int size) = nullptr;
+    /// Decides what the end of the descriptor's input means: returns for the input to be read
+    /// again, or finishes it (input_finish) or unwinds.
+    void (*end_of_input)() = nullptr;
+};
+extern InputHooks input_hooks;
+
 /// Records where the next character comes from.
 void input_tell(InputPosition& pos);
 /// Returns to a recorded position.
@@ -68,6 +79,8 @@ void input_seek(const InputPosition& pos);
 int read_char(bool want_eof);
 /// Pushes one character back.
 void unread_char(int c);
+/// Marks the input finished and unwinds to the command loop, which then returns.
+[[noreturn]] void input_finish();
 /// Chooses between the seekable window and the in-memory mode for the current descriptor.
 void input_check_seekable();
 /// Drops blocks no longer reachable (nothing while a loop is active).

@@ -3,13 +3,16 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <csignal>
+#include <cstdio>
 #include <cstring>
 #include <utility>
 
-#include "builtins/control_flow.h"
+#include "input/loop_stack.h"
 #include "core/descriptors.h"
 #include "core/errors.h"
 #include "core/shell.h"
@@ -27,6 +30,43 @@
 #include "parse/aliases.h"
 #include "parse/parser.h"
 #include "vars/variables.h"
+
+namespace {
+
+bool terminal_in_canonical_mode(int fd) {
+    struct termios t;
+    return tcgetattr(fd, &t) == 0 && (t.c_lflag & ICANON);
+}
+
+}  // namespace
+
+// End of file from the descriptor: at a terminal the user may have meant otherwise (ignoreeof,
+// stopped jobs, a terminal left to another group). Returns only to read again.
+void end_of_input() {
+    if (!terminal_in_canonical_mode(fds.shell_in)) input_finish();
+    if (input.eof_retries++ > 24) input_finish();
+    if (shell.terminal_pgrp > 0) {
+        pid_t owner = tcgetpgrp(TTY_FD);
+        if (owner != -1 && owner != shell.terminal_pgrp) {
+            tcsetpgrp(TTY_FD, shell.terminal_pgrp);
+            killpg(owner, SIGHUP);
+            std::fprintf(diagnostic_stream, "Reset tty pgrp from %d to %d\n", owner,
+                         shell.terminal_pgrp);
+            std::fflush(diagnostic_stream);
+            return;
+        }
+    }
+    if (var_lookup("ignoreeof")) {
+        std::fputs(shell.login_shell ? "\nUse \"logout\" to logout.\n"
+                                     : "\nUse \"exit\" to leave orv.\n",
+                   diagnostic_stream);
+        std::fflush(diagnostic_stream);
+        unwind();
+    }
+    if (stop_warned == 0) check_stopped_jobs(true);
+    input_finish();
+}
+
 
 namespace {
 

@@ -4,6 +4,9 @@
 #include "core/chars.h"
 #include "parse/syntax_tree.h"
 
+/// What the end of the input at the descriptor means; returns only for the input to be read
+/// again.
+void end_of_input();
 /// Reads and runs lines until the input is finished. With catch_errors the loop resumes after
 /// an error; without, the error passes on to the caller's recovery point.
 void run_command_loop(bool catch_errors);

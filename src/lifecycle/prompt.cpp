@@ -4,7 +4,7 @@
 
 #include <cstdio>
 
-#include "builtins/control_flow.h"
+#include "input/loop_stack.h"
 #include "jobs/usage.h"
 #include "core/descriptors.h"
 #include "core/shell.h"

@@ -25,6 +25,7 @@
 #include "input/input_buffer.h"
 #include "input/lexer.h"
 #include "builtins/table.h"
+#include "complete/completion.h"
 #include "exec/command_subst.h"
 #include "exec/reentry.h"
 #include "expand/glob.h"
@@ -172,6 +173,9 @@ void wire_shell() {
     reentry.source_file = source_file;
     reentry.logout_sequence = logout_sequence;
     install_special_variables();
+    input_hooks.read_terminal_line = complete_line;
+    input_hooks.end_of_input = end_of_input;
+    completion_prompt = print_prompt;
 }
 
 int shell_main(int argc, char** argv) {

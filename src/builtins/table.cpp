@@ -8,6 +8,7 @@
 #include "builtins/other_builtins.h"
 #include "jobs/usage.h"
 #include "core/errors.h"
+#include "builtins/dir_builtins.h"
 #include "dirs/directory_stack.h"
 #include "exec/command_hash.h"
 #include "exec/command_search.h"

@@ -11,7 +11,6 @@
 #include "core/process_exit.h"
 #include "core/descriptors.h"
 #include "core/errors.h"
-#include "expand/glob.h"
 #include "vars/environment.h"
 #include "vars/variables.h"
 
@@ -148,33 +147,6 @@ void home_rewrite(CharString& path) {
     }
 }
 
-// ---- Option words -------------------------------------------------------------------------
-
-// Reads the option words after the command word into print_flags; returns the index of the
-// first other word. A lone "-" is passed over.
-std::size_t read_option_words(const WordVector& words, const char* usage_suffix) {
-    dir_stack.print_flags = 0;
-    std::size_t i = 1;
-    for (; i < words.size() && !words[i].empty() && words[i][0] == '-'; ++i) {
-        for (std::size_t k = 1; k < words[i].size(); ++k) {
-            switch (words[i][k]) {
-                case 'l':
-                    dir_stack.print_flags |= DIRS_LONG;
-                    break;
-                case 'v':
-                    dir_stack.print_flags |= DIRS_VERBOSE;
-                    break;
-                case 'n':
-                    dir_stack.print_flags |= DIRS_WRAP;
-                    break;
-                default:
-                    error_raise(ERR_DIRS_USAGE, to_visible(words[0]), usage_suffix);
-            }
-        }
-    }
-    return i;
-}
-
 // ---- Following a name ---------------------------------------------------------------------
 
 // The name the user means with symbolic links ignored: leading ".." components climb from the
@@ -207,44 +179,6 @@ CharString logical_name(const CharString& name) {
 
 bool enter_name(const CharString& name) {
     return chdir(to_byte_string(name)) == 0;
-}
-
-// Enters the directory a cd or pushd argument names and returns its canonical name: the name
-// itself (logically with ignore_symlinks), then along cdpath, then the value of a shell
-// variable of that name. Sets print_pending when the name was found by either of the last two.
-CharString dir_follow(const CharString& word) {
-    CharString name = glob_one(word, ONE_AMBIGUOUS);
-    const bool absolute = !name.empty() && name[0] == '/';
-    if (is_set("ignore_symlinks") && !absolute) {
-        CharString logical = logical_name(name);
-        if (enter_name(logical)) return dir_goto(logical);
-    }
-    if (enter_name(name)) return dir_goto(name);
-    const int err = errno;
-
-    if (!absolute && !begins_with(name, "./") && !begins_with(name, "../")) {
-        if (const WordVector* cdpath = var_lookup("cdpath")) {
-            for (const CharString& dir : *cdpath) {
-                CharString candidate = dir;
-                candidate += Char('/');
-                candidate += name;
-                if (enter_name(candidate)) {
-                    dir_stack.print_pending = true;
-                    return dir_goto(candidate);
-                }
-            }
-        }
-    }
-    if (const WordVector* value = var_lookup(CharView(name))) {
-        if (!value->empty()) {
-            const CharString& dir = value->front();
-            if (!dir.empty() && (dir[0] == '/' || dir[0] == '.') && enter_name(dir)) {
-                dir_stack.print_pending = true;
-                return dir_goto(CharString(dir));
-            }
-        }
-    }
-    error_raise(ERR_NAME_TEXT, to_visible(name), std::strerror(err));
 }
 
 // The only entry of the ring is its own neighbour.
@@ -473,31 +407,76 @@ void dir_release(DirEntry* entry) {
     if (--entry->ref_count == 0 && !entry->down && !entry->up) delete entry;
 }
 
-// ---- Builtins ---------------------------------------------------------------------------------
+// ---- What cd, pushd and popd do -----------------------------------------------------------------
 
-void builtin_cd(WordVector& words, CommandNode&) {
-    const std::size_t i = read_option_words(words, " [<dir>]");
-    dir_stack.print_pending = false;
-    CharString name;
-    if (i == words.size()) {
-        const CharString& home = var_value("home");
-        if (home.empty()) error_raise(ERR_NO_HOME | ERRF_NAME);
-        if (chdir(to_byte_string(home)) < 0) error_raise(ERR_CANT_CHANGE_HOME | ERRF_NAME);
-        name = home;
-    } else if (words.size() - i > 1) {
-        error_raise(ERR_TOO_MANY_ARGS | ERRF_NAME);
-    } else if (DirEntry* found = dir_find(words[i])) {
-        dir_stack.print_pending = true;
-        enter(found);
-        DirEntry* old = current_dir;
-        unlink_entry(old);
-        current_dir = found;
-        dir_free(old);
-        dir_set_current(found);
-        return;
-    } else {
-        name = dir_follow(words[i]);
+std::size_t dir_read_options(const WordVector& words, const char* usage_suffix) {
+    dir_stack.print_flags = 0;
+    std::size_t i = 1;
+    for (; i < words.size() && !words[i].empty() && words[i][0] == '-'; ++i) {
+        for (std::size_t k = 1; k < words[i].size(); ++k) {
+            switch (words[i][k]) {
+                case 'l':
+                    dir_stack.print_flags |= DIRS_LONG;
+                    break;
+                case 'v':
+                    dir_stack.print_flags |= DIRS_VERBOSE;
+                    break;
+                case 'n':
+                    dir_stack.print_flags |= DIRS_WRAP;
+                    break;
+                default:
+                    error_raise(ERR_DIRS_USAGE, to_visible(words[0]), usage_suffix);
+            }
+        }
     }
+    return i;
+}
+
+CharString dir_follow(const CharString& name) {
+    const bool absolute = !name.empty() && name[0] == '/';
+    if (is_set("ignore_symlinks") && !absolute) {
+        CharString logical = logical_name(name);
+        if (enter_name(logical)) return dir_goto(logical);
+    }
+    if (enter_name(name)) return dir_goto(name);
+    const int err = errno;
+
+    if (!absolute && !begins_with(name, "./") && !begins_with(name, "../")) {
+        if (const WordVector* cdpath = var_lookup("cdpath")) {
+            for (const CharString& dir : *cdpath) {
+                CharString candidate = dir;
+                candidate += Char('/');
+                candidate += name;
+                if (enter_name(candidate)) {
+                    dir_stack.print_pending = true;
+                    return dir_goto(candidate);
+                }
+            }
+        }
+    }
+    if (const WordVector* value = var_lookup(CharView(name))) {
+        if (!value->empty()) {
+            const CharString& dir = value->front();
+            if (!dir.empty() && (dir[0] == '/' || dir[0] == '.') && enter_name(dir)) {
+                dir_stack.print_pending = true;
+                return dir_goto(CharString(dir));
+            }
+        }
+    }
+    error_raise(ERR_NAME_TEXT, to_visible(name), std::strerror(err));
+}
+
+void dir_enter(const DirEntry* e) { enter(e); }
+
+void dir_replace_current(DirEntry* found) {
+    DirEntry* old = current_dir;
+    unlink_entry(old);
+    current_dir = found;
+    dir_free(old);
+    dir_set_current(found);
+}
+
+void dir_replace_current(CharString name) {
     // The new entry takes the place of the current one in the ring.
     DirEntry* e = new_entry(std::move(name));
     DirEntry* old = current_dir;
@@ -508,38 +487,22 @@ void builtin_cd(WordVector& words, CommandNode&) {
     dir_set_current(e);
 }
 
-void builtin_pushd(WordVector& words, CommandNode&) {
-    const std::size_t i = read_option_words(words, " [<dir>|+<n>]");
-    dir_stack.print_pending = true;
-    if (i == words.size()) {
-        DirEntry* other = below(current_dir);
-        if (other == current_dir) error_raise(ERR_NO_OTHER_DIR | ERRF_NAME);
-        enter(other);
-        unlink_entry(other);
-        link_above(other, current_dir);
-        dir_set_current(other);
-        return;
-    }
-    if (words.size() - i > 1) error_raise(ERR_TOO_MANY_ARGS | ERRF_NAME);
-    if (DirEntry* found = dir_find(words[i])) {
-        enter(found);
-        dir_set_current(found);  // the ring stays: the listing now starts at found
-        return;
-    }
-    DirEntry* e = new_entry(dir_follow(words[i]));
+void dir_exchange_top() {
+    DirEntry* other = below(current_dir);
+    if (other == current_dir) error_raise(ERR_NO_OTHER_DIR | ERRF_NAME);
+    enter(other);
+    unlink_entry(other);
+    link_above(other, current_dir);
+    dir_set_current(other);
+}
+
+void dir_push(CharString name) {
+    DirEntry* e = new_entry(std::move(name));
     link_above(e, current_dir);
     dir_set_current(e);
 }
 
-void builtin_popd(WordVector& words, CommandNode&) {
-    const std::size_t i = read_option_words(words, " [+<n>]");
-    dir_stack.print_pending = true;
-    DirEntry* gone = current_dir;
-    if (words.size() - i > 1) error_raise(ERR_TOO_MANY_ARGS | ERRF_NAME);
-    if (i < words.size()) {
-        gone = dir_find(words[i]);
-        if (!gone) error_raise(ERR_BAD_DIRECTORY | ERRF_NAME);
-    }
+void dir_pop(DirEntry* gone) {
     if (is_alone(gone)) error_raise(ERR_DIR_STACK_EMPTY | ERRF_NAME);
     if (gone == current_dir) {
         DirEntry* target = below(gone);
@@ -552,9 +515,4 @@ void builtin_popd(WordVector& words, CommandNode&) {
         dir_print();  // another entry left: listed even under pushdsilent
     }
     dir_free(gone);
-}
-
-void builtin_dirs(WordVector& words, CommandNode&) {
-    if (read_option_words(words, "") < words.size()) error_raise(ERR_DIRS_USAGE, "dirs", "");
-    dir_print();
 }

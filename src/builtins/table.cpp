@@ -9,6 +9,7 @@
 #include "jobs/usage.h"
 #include "core/errors.h"
 #include "builtins/dir_builtins.h"
+#include "builtins/hash_builtins.h"
 #include "dirs/directory_stack.h"
 #include "exec/command_hash.h"
 #include "exec/command_search.h"

@@ -37,15 +37,7 @@ class HereOutput {
     }
     // A failed write leaves the document short, as a full disk does for any other file.
     void flush() {
-        const char* p = block_.data();
-        std::size_t left = used_;
-        while (left > 0) {
-            ssize_t n = write(0, p, left);
-            if (n < 0 && errno == EINTR) continue;
-            if (n <= 0) break;
-            p += n;
-            left -= static_cast<std::size_t>(n);
-        }
+        write_fully(0, block_.data(), used_);
         used_ = 0;
     }
 

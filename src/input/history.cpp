@@ -3,11 +3,11 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstring>
 #include <optional>
 #include <string>
 
-#include "builtins/alias_builtins.h"
 #include "core/descriptors.h"
 #include "core/errors.h"
 #include "core/shell.h"
@@ -15,7 +15,6 @@
 #include "input/input_buffer.h"
 #include "input/lexer.h"
 #include "lifecycle/shutdown.h"
-#include "parse/syntax_tree.h"
 #include "vars/variables.h"
 
 HistoryState history;
@@ -614,6 +613,37 @@ void history_substitute(int c) {
     lexer.history_active = !lexer.history_words.empty();
 }
 
+std::vector<const HistoryEntry*> history_newest(std::int32_t n) {
+    std::vector<const HistoryEntry*> newest;
+    for (HistoryEntry* e = history.history_list.get(); e; e = e->next.get()) {
+        if (static_cast<std::int64_t>(newest.size()) < n) newest.push_back(e);
+        ++e->reference_number;
+    }
+    return newest;
+}
+
+namespace {
+
+// The history file as saved: the words of the n newest events, oldest first, one event per line
+// with one blank between words. The bytes are those typed, not their visible form, so that the
+// file reads back as typed in any locale. Raises "Badly formed number" for a count that is not
+// a number; with history 0 the file is empty.
+std::string history_file_text(const CharString& count) {
+    std::string text;
+    if (parse_number(var_value("history")) == 0) return text;
+    std::vector<const HistoryEntry*> newest = history_newest(parse_number(count));
+    for (auto e = newest.rbegin(); e != newest.rend(); ++e) {
+        const WordList& words = (*e)->words;
+        for (const LexWord* w = words.first(); w != words.head(); w = w->next) {
+            if (w != words.first() && !is_newline_word(w->word)) text += ' ';
+            text += to_bytes(w->word);
+        }
+    }
+    return text;
+}
+
+}  // namespace
+
 void save_history() {
     if (shell.fast_start) return;
     const WordVector* savehist = var_lookup("savehist");
@@ -631,26 +661,13 @@ void save_history() {
     } else {
         name = to_bytes(var_value("home")) + "/.history";
     }
+    std::string text;
+    errors.error_name = "history";
+    // A count that is not a number is reported, the file is left as it was, and the shell then
+    // ends as it was going to.
+    if (run_recovering([&] { text = history_file_text(count); })) return;
     int fd = open(name.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
     if (fd < 0) return;
-    std::fflush(output_stream);
-    // The listing of the history builtin goes into the file through output_stream.
-    struct Redirect {
-        int fd;
-        bool prepared = fds.fds_prepared;
-        int shell_out = fds.shell_out;
-        ~Redirect() {
-            std::fflush(output_stream);
-            fds.shell_out = shell_out;
-            close(fd);
-            fds.fds_prepared = prepared;
-        }
-    } redirect{fd};
-    fds.fds_prepared = false;
-    fds.shell_out = fd;
-    WordVector words{chars("history"), chars("-h"), count};
-    CommandNode node;
-    errors.error_name = "history";
-    // A count that is not a number is reported; the shell then ends as it was going to.
-    run_recovering([&] { builtin_history(words, node); });
+    write_fully(fd, text.data(), text.size());
+    close(fd);
 }

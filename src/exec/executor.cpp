@@ -359,6 +359,13 @@ void execute_command(CommandNode& node, int wants_terminal, PipeEnds* pipe_in,
     } else {
         shared_memory_fork(node, wants_terminal, pipe_in, pipe_out, scratch);
     }
+    // Only the child writes into the pipe: the shell keeps the read end for the next command,
+    // and never the write end, or what reads the pipe would not see its end while the shell
+    // waits.
+    if (f & FLAG_PIPE_OUT) {
+        close(pipe_out->fd[1]);
+        pipe_out->fd[1] = -1;
+    }
     if (!fds.fds_prepared && (f & FLAG_PIPE_IN)) {
         close(pipe_in->fd[0]);
         close(pipe_in->fd[1]);

@@ -4,10 +4,11 @@
 #include <sys/resource.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <csignal>
-#include <list>
 #include <cstring>
 #include <exception>
+#include <list>
 
 #include "core/descriptors.h"
 #include "core/errors.h"
@@ -95,12 +96,26 @@ void take_prefix_words(CommandNode& node) {
 
 void child_interrupt(int sig) { _exit(sig); }
 
-// True when a word still holds a command substitution (a plain backquote).
+// True when the word, or one of the words, still holds a command substitution (a plain
+// backquote).
+bool has_backquote(const CharString& word) {
+    return word.find(static_cast<Char>('`')) != CharString::npos;
+}
+
 bool has_command_substitution(const WordVector& words) {
-    for (const CharString& w : words) {
-        if (w.find(static_cast<Char>('`')) != CharString::npos) return true;
-    }
-    return false;
+    return std::any_of(words.begin(), words.end(), has_backquote);
+}
+
+// A program whose words or redirection words still hold a command substitution runs commands
+// of its own in its child before the execution: that child must be a full one. A child that
+// borrows the shell's memory would enter the substitution's process in the shell's own table
+// (after an interrupt the shell would wait for a process that is not its child), and a stop
+// there would leave the shell suspended behind it, unable to take the terminal back.
+bool substitutes_in_child(const CommandNode& node) {
+    return has_command_substitution(node.words) ||
+           (node.output_word && has_backquote(*node.output_word)) ||
+           (node.input_word && !(node.node_flags & FLAG_HERE_DOC) &&
+            has_backquote(*node.input_word));
 }
 
 // A builtin run in the shell without redirections or pipes would only get copies of the
@@ -346,7 +361,8 @@ void execute_command(CommandNode& node, int wants_terminal, PipeEnds* pipe_in,
         }
         return;
     }
-    bool full = !simple || (f & (FLAG_REPEAT | FLAG_BACKGROUND)) || builtin;
+    bool full =
+        !simple || (f & (FLAG_REPEAT | FLAG_BACKGROUND)) || builtin || substitutes_in_child(node);
     if (full) {
         if (wants_terminal >= 0 && !executor.sigchld_held) hold_sigchld();
         pid_t pid = fork_child(&node, wants_terminal);

@@ -91,6 +91,25 @@ private:
     sigset_t old_;
 };
 
+// A running process of the job that is no child of this shell can never be reaped, and no
+// signal would end a wait for it: it is taken as ended, with a failure, since how it ended is
+// unknown.
+void settle_lost_processes(ProcessEntry* leader) {
+    ProcessEntry* q = leader;
+    do {
+        siginfo_t info;
+        if ((q->status_flags & PROC_RUNNING) &&
+            waitid(P_PID, static_cast<id_t>(q->pid), &info,
+                   WEXITED | WSTOPPED | WNOHANG | WNOWAIT) < 0 &&
+            errno == ECHILD) {
+            q->status_flags &= static_cast<std::uint16_t>(~(PROC_RUNNING | PROC_FOREGROUND));
+            q->status_flags |= PROC_EXITED_NONZERO;
+            q->reason = 1;
+        }
+        q = q->job_next;
+    } while (q != leader);
+}
+
 }  // namespace
 
 ProcessEntry* job_leader(ProcessEntry* p) {
@@ -388,14 +407,6 @@ void collect_free_entries(JobStatus status) {
     if (jobs.job_in_progress) wait_for_job(jobs.job_in_progress, status);
 }
 
-void wait_for_children_change() {
-    SignalHold hold({SIGCHLD});
-    sigset_t open = hold.old_mask();
-    sigdelset(&open, SIGCHLD);
-    if (!signal_records.child) sigsuspend(&open);
-    reap_children();
-}
-
 void wait_for_job(ProcessEntry* p, JobStatus status) {
     ProcessEntry* leader = job_leader(p);
     ProcessEntry* q = leader;
@@ -415,6 +426,9 @@ void wait_for_job(ProcessEntry* p, JobStatus status) {
         for (;;) {
             if (signal_records.hangup) hangup_action(signal_records.hangup);
             reap_children();
+            flags = job_flags(leader);
+            if (!(flags & PROC_RUNNING)) break;
+            settle_lost_processes(leader);
             flags = job_flags(leader);
             if (!(flags & PROC_RUNNING)) break;
             sigsuspend(&open);

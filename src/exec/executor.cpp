@@ -9,6 +9,7 @@
 #include <cstring>
 #include <exception>
 #include <list>
+#include <vector>
 
 #include "core/descriptors.h"
 #include "core/errors.h"
@@ -116,6 +117,34 @@ bool substitutes_in_child(const CommandNode& node) {
            (node.output_word && has_backquote(*node.output_word)) ||
            (node.input_word && !(node.node_flags & FLAG_HERE_DOC) &&
             has_backquote(*node.input_word));
+}
+
+// The document's lines, read from the shell input the first time they are asked for.
+const WordVector& here_lines_of(CommandNode& node) {
+    if (!node.here_lines) node.here_lines = read_here_lines(*node.input_word);
+    return *node.here_lines;
+}
+
+// Every here document of a tree is read before any of its commands runs: its lines are the
+// shell's input, whichever process runs the command (a list run in the background is one
+// child) and whether it runs at all (the right side of && or ||). Their substitution comes
+// when the command runs.
+void read_documents_ahead(CommandNode* tree) {
+    if (!tree) return;
+    if (!tree->left && !tree->right && !tree->body) {
+        if (tree->node_flags & FLAG_HERE_DOC) here_lines_of(*tree);
+        return;
+    }
+    std::vector<CommandNode*> pending{tree};
+    while (!pending.empty()) {
+        CommandNode* node = pending.back();
+        pending.pop_back();
+        if (!node) continue;
+        if (node->node_flags & FLAG_HERE_DOC) here_lines_of(*node);
+        pending.push_back(node->right.get());
+        pending.push_back(node->left.get());
+        pending.push_back(node->body.get());
+    }
 }
 
 // A builtin run in the shell without redirections or pipes would only get copies of the
@@ -313,12 +342,6 @@ void execute_command(CommandNode& node, int wants_terminal, PipeEnds* pipe_in,
         }
         if (!(node.node_flags & FLAG_REPEAT)) substitute_command_words(node);
         if (node.words.empty()) {
-            // Its document is still read, or the shell would take the lines for commands.
-            if (node.node_flags & FLAG_HERE_DOC) {
-                close(0);
-                read_here_document(*node.input_word);
-                close(0);
-            }
             stand_in_for_nothing(node, pipe_in, pipe_out, false);
             return;
         }
@@ -326,7 +349,7 @@ void execute_command(CommandNode& node, int wants_terminal, PipeEnds* pipe_in,
     if (node.node_flags & FLAG_PIPE_OUT) make_pipe(*pipe_out);
     if (node.node_flags & FLAG_HERE_DOC) {
         close(0);
-        read_here_document(*node.input_word);
+        read_here_document(*node.input_word, here_lines_of(node));
         if (shell.no_execute) close(0);
     }
     set_status(0);
@@ -395,9 +418,8 @@ void execute_command(CommandNode& node, int wants_terminal, PipeEnds* pipe_in,
     }
 }
 
-}  // namespace
-
-void execute_tree(CommandNode* node, int wants_terminal, PipeEnds* pipe_in, PipeEnds* pipe_out) {
+// The walk itself; the here documents of the tree have been read.
+void run_tree(CommandNode* node, int wants_terminal, PipeEnds* pipe_in, PipeEnds* pipe_out) {
     // Lists and pipelines are walked in a loop rather than by recursion on their right side,
     // so that a line of many commands needs no deep stack. The pipes between the processes of
     // a pipeline live here, at stable addresses, until the walk is done.
@@ -413,7 +435,7 @@ void execute_tree(CommandNode* node, int wants_terminal, PipeEnds* pipe_in, Pipe
                                      FLAG_ERR_TOO);
                 left->node_flags |= FLAG_PIPE_OUT;
                 PipeEnds& p = pipes.emplace_back();
-                execute_tree(left, wants_terminal, pipe_in, &p);
+                run_tree(left, wants_terminal, pipe_in, &p);
                 right->node_flags |= node->node_flags & (FLAG_BACKGROUND | FLAG_PIPE_OUT |
                                                          FLAG_NO_FORK | FLAG_NO_INTERRUPT);
                 right->node_flags |= FLAG_PIPE_IN;
@@ -428,7 +450,7 @@ void execute_tree(CommandNode* node, int wants_terminal, PipeEnds* pipe_in, Pipe
             case CMD_AND:
                 if (left) {
                     left->node_flags |= node->node_flags & FLAG_NO_INTERRUPT;
-                    execute_tree(left, wants_terminal, nullptr, nullptr);
+                    run_tree(left, wants_terminal, nullptr, nullptr);
                 }
                 if (node->node_type == CMD_LIST) {
                     if (left && (left->node_flags & FLAG_BACKGROUND) && right &&
@@ -455,4 +477,11 @@ void execute_tree(CommandNode* node, int wants_terminal, PipeEnds* pipe_in, Pipe
                 return;
         }
     }
+}
+
+}  // namespace
+
+void execute_tree(CommandNode* node, int wants_terminal, PipeEnds* pipe_in, PipeEnds* pipe_out) {
+    read_documents_ahead(node);
+    run_tree(node, wants_terminal, pipe_in, pipe_out);
 }

@@ -15,6 +15,7 @@
 #include "core/descriptors.h"
 #include "core/errors.h"
 #include "core/shell.h"
+#include "input/input_buffer.h"
 #include "jobs/job_control.h"
 #include "jobs/job_reports.h"
 #include "lifecycle/command_loop.h"
@@ -90,6 +91,17 @@ public:
 private:
     sigset_t old_;
 };
+
+// In a child: the child has no share of the shell's input. What the shell has read ahead is the
+// shell's to run, and a read from its descriptor would take lines from the shell (a pipe) or
+// move the shell's position (a file). A search in the child meets the end of the input at once.
+void leave_shell_input() {
+    input.memory.clear();
+    input.window.clear();
+    input.memory_start = input.buffer_start = input.buffer_end = input.input_offset = 0;
+    input.input_seekable = false;
+    input.descriptor_finished = true;
+}
 
 // A running process of the job that is no child of this shell can never be reaped, and no
 // signal would end a wait for it: it is taken as ended, with a failure, since how it ended is
@@ -180,6 +192,7 @@ pid_t fork_child(CommandNode* node, int wants_terminal) {
             if (e.pid != 0) forget_job(&e);
         }
         jobs.job_in_progress = nullptr;
+        leave_shell_input();
         ++shell.fork_depth;
         signal_records = SignalRecords{};
         signals_init();

@@ -105,7 +105,16 @@ void substitute_line(const WordVector& words, CharString& out) {
 
 }  // namespace
 
-void read_here_document(const CharString& terminator) {
+WordVector read_here_lines(const CharString& terminator) {
+    CharString end_line = terminator;
+    str_strip(end_line);
+    WordVector lines;
+    CharString line;
+    while (read_line(line) && line != end_line) lines.push_back(line);
+    return lines;
+}
+
+void read_here_document(const CharString& terminator, const WordVector& lines) {
     create_here_file();
     CharString end_line = terminator;
     str_strip(end_line);
@@ -115,11 +124,12 @@ void read_here_document(const CharString& terminator) {
     HereOutput out;
     WordVector line(1);  // the line being substituted, as the only input word
     CharString substituted;
-    while (read_line(line[0]) && line[0] != end_line) {
+    for (const CharString& text : lines) {
         if (quoted_terminator || shell.no_execute) {
-            out.put_line(line[0]);
+            out.put_line(text);
             continue;
         }
+        line[0] = text;
         substitute_line(line, substituted);
         if (substituted.find('`') == CharString::npos) {
             out.put_line(substituted);

@@ -417,7 +417,7 @@ class HereDocTest : public SubstTest {
         close(0);
         std::string out;
         try {
-            read_here_document(terminator);
+            read_here_document(terminator, read_here_lines(terminator));
         } catch (const ShellError&) {
             return "error " + diagnostics();
         }

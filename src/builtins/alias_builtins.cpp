@@ -55,12 +55,7 @@ void builtin_history(WordVector& words, CommandNode&) {
         }
     }
     std::int32_t n = parse_number(i < words.size() ? words[i] : var_value("history"));
-    // The n newest entries, newest first; every entry counts the listing as a use.
-    std::vector<const HistoryEntry*> shown;
-    for (HistoryEntry* e = history.history_list.get(); e; e = e->next.get()) {
-        if (static_cast<std::int64_t>(shown.size()) < n) shown.push_back(e);
-        ++e->reference_number;
-    }
+    std::vector<const HistoryEntry*> shown = history_newest(n);
     auto print = [&](const HistoryEntry* e) {
         act_on_signals();
         if (numbers) std::fprintf(output_stream, "%6d\t", e->event_number);

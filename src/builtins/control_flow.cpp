@@ -171,7 +171,8 @@ void search_input(int kind, const CharString& goal) {
     int level = 0;
     CharString word;
     for (;;) {
-        if (shell.interactive && input_at_buffer_end()) {
+        // A child has no share of the shell's input (it reads as ended): nothing to prompt for.
+        if (shell.interactive && input_at_buffer_end() && !input.descriptor_finished) {
             std::fputs("? ", output_stream);
             std::fflush(output_stream);
         }

@@ -141,3 +141,14 @@ void close_std_fds() {
     close(2);
     fds.fds_prepared = false;
 }
+
+bool write_fully(int fd, const char* data, std::size_t size) {
+    while (size > 0) {
+        ssize_t n = write(fd, data, size);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return false;
+        data += n;
+        size -= static_cast<std::size_t>(n);
+    }
+    return true;
+}

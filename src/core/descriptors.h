@@ -49,3 +49,5 @@ void set_cloexec(int fd);
 void clear_cloexec(int fd);
 /// The descriptor a stream on this variable uses now (16..18 become 0..2 while prepared).
 int effective_fd(int value);
+/// Writes all size bytes, again after an interrupted or partial write; false on a failure.
+bool write_fully(int fd, const char* data, std::size_t size);

@@ -102,6 +102,7 @@ void run_and_collect(const CharString& command, OutputWords& out) {
         str_strip(text);
         input = InputState{};
         input.command_string = &text;
+        input.descriptor_finished = true;  // the text is all its input
         lex_reset();
         signal(SIGTSTP, SIG_IGN);
         signal(SIGTTIN, SIG_IGN);

@@ -4,10 +4,12 @@
 #include <sys/resource.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <csignal>
-#include <list>
 #include <cstring>
 #include <exception>
+#include <list>
+#include <vector>
 
 #include "core/descriptors.h"
 #include "core/errors.h"
@@ -89,12 +91,54 @@ void take_prefix_words(CommandNode& node) {
 
 void child_interrupt(int sig) { _exit(sig); }
 
-// True when a word still holds a command substitution (a plain backquote).
+// True when the word, or one of the words, still holds a command substitution (a plain
+// backquote).
+bool has_backquote(const CharString& word) {
+    return word.find(static_cast<Char>('`')) != CharString::npos;
+}
+
 bool has_command_substitution(const WordVector& words) {
-    for (const CharString& w : words) {
-        if (w.find(static_cast<Char>('`')) != CharString::npos) return true;
+    return std::any_of(words.begin(), words.end(), has_backquote);
+}
+
+// A program whose words or redirection words still hold a command substitution runs commands
+// of its own in its child before the execution: that child must be a full one. A child that
+// borrows the shell's memory would enter the substitution's process in the shell's own table
+// (after an interrupt the shell would wait for a process that is not its child), and a stop
+// there would leave the shell suspended behind it, unable to take the terminal back.
+bool substitutes_in_child(const CommandNode& node) {
+    return has_command_substitution(node.words) ||
+           (node.output_word && has_backquote(*node.output_word)) ||
+           (node.input_word && !(node.node_flags & FLAG_HERE_DOC) &&
+            has_backquote(*node.input_word));
+}
+
+// The document's lines, read from the shell input the first time they are asked for.
+const WordVector& here_lines_of(CommandNode& node) {
+    if (!node.here_lines) node.here_lines = read_here_lines(*node.input_word);
+    return *node.here_lines;
+}
+
+// Every here document of a tree is read before any of its commands runs: its lines are the
+// shell's input, whichever process runs the command (a list run in the background is one
+// child) and whether it runs at all (the right side of && or ||). Their substitution comes
+// when the command runs.
+void read_documents_ahead(CommandNode* tree) {
+    if (!tree) return;
+    if (!tree->left && !tree->right && !tree->body) {
+        if (tree->node_flags & FLAG_HERE_DOC) here_lines_of(*tree);
+        return;
     }
-    return false;
+    std::vector<CommandNode*> pending{tree};
+    while (!pending.empty()) {
+        CommandNode* node = pending.back();
+        pending.pop_back();
+        if (!node) continue;
+        if (node->node_flags & FLAG_HERE_DOC) here_lines_of(*node);
+        pending.push_back(node->right.get());
+        pending.push_back(node->left.get());
+        pending.push_back(node->body.get());
+    }
 }
 
 // A builtin run in the shell without redirections or pipes would only get copies of the
@@ -290,12 +334,6 @@ void execute_command(CommandNode& node, int wants_terminal, PipeEnds* pipe_in,
         }
         if (!(node.node_flags & FLAG_REPEAT)) substitute_command_words(node);
         if (node.words.empty()) {
-            // Its document is still read, or the shell would take the lines for commands.
-            if (node.node_flags & FLAG_HERE_DOC) {
-                close(0);
-                read_here_document(*node.input_word);
-                close(0);
-            }
             stand_in_for_nothing(node, pipe_in, pipe_out, false);
             return;
         }
@@ -303,7 +341,7 @@ void execute_command(CommandNode& node, int wants_terminal, PipeEnds* pipe_in,
     if (node.node_flags & FLAG_PIPE_OUT) make_pipe(*pipe_out);
     if (node.node_flags & FLAG_HERE_DOC) {
         close(0);
-        read_here_document(*node.input_word);
+        read_here_document(*node.input_word, here_lines_of(node));
         if (shell.no_execute) close(0);
     }
     set_status(0);
@@ -337,7 +375,8 @@ void execute_command(CommandNode& node, int wants_terminal, PipeEnds* pipe_in,
         }
         return;
     }
-    bool full = !simple || (f & (FLAG_REPEAT | FLAG_BACKGROUND)) || builtin;
+    bool full =
+        !simple || (f & (FLAG_REPEAT | FLAG_BACKGROUND)) || builtin || substitutes_in_child(node);
     if (full) {
         if (wants_terminal >= 0 && !executor.sigchld_held) hold_sigchld();
         pid_t pid = fork_child(&node, wants_terminal);
@@ -349,6 +388,13 @@ void execute_command(CommandNode& node, int wants_terminal, PipeEnds* pipe_in,
         if (f & FLAG_BACKGROUND) session.last_background_pid = pid;
     } else {
         shared_memory_fork(node, wants_terminal, pipe_in, pipe_out, scratch);
+    }
+    // Only the child writes into the pipe: the shell keeps the read end for the next command,
+    // and never the write end, or what reads the pipe would not see its end while the shell
+    // waits.
+    if (f & FLAG_PIPE_OUT) {
+        close(pipe_out->fd[1]);
+        pipe_out->fd[1] = -1;
     }
     if (!fds.fds_prepared && (f & FLAG_PIPE_IN)) {
         close(pipe_in->fd[0]);
@@ -363,9 +409,8 @@ void execute_command(CommandNode& node, int wants_terminal, PipeEnds* pipe_in,
     }
 }
 
-}  // namespace
-
-void execute_tree(CommandNode* node, int wants_terminal, PipeEnds* pipe_in, PipeEnds* pipe_out) {
+// The walk itself; the here documents of the tree have been read.
+void run_tree(CommandNode* node, int wants_terminal, PipeEnds* pipe_in, PipeEnds* pipe_out) {
     // Lists and pipelines are walked in a loop rather than by recursion on their right side,
     // so that a line of many commands needs no deep stack. The pipes between the processes of
     // a pipeline live here, at stable addresses, until the walk is done.
@@ -381,7 +426,7 @@ void execute_tree(CommandNode* node, int wants_terminal, PipeEnds* pipe_in, Pipe
                                      FLAG_ERR_TOO);
                 left->node_flags |= FLAG_PIPE_OUT;
                 PipeEnds& p = pipes.emplace_back();
-                execute_tree(left, wants_terminal, pipe_in, &p);
+                run_tree(left, wants_terminal, pipe_in, &p);
                 right->node_flags |= node->node_flags & (FLAG_BACKGROUND | FLAG_PIPE_OUT |
                                                          FLAG_NO_FORK | FLAG_NO_INTERRUPT);
                 right->node_flags |= FLAG_PIPE_IN;
@@ -396,7 +441,7 @@ void execute_tree(CommandNode* node, int wants_terminal, PipeEnds* pipe_in, Pipe
             case CMD_AND:
                 if (left) {
                     left->node_flags |= node->node_flags & FLAG_NO_INTERRUPT;
-                    execute_tree(left, wants_terminal, nullptr, nullptr);
+                    run_tree(left, wants_terminal, nullptr, nullptr);
                 }
                 if (node->node_type == CMD_LIST) {
                     if (left && (left->node_flags & FLAG_BACKGROUND) && right &&
@@ -423,4 +468,11 @@ void execute_tree(CommandNode* node, int wants_terminal, PipeEnds* pipe_in, Pipe
                 return;
         }
     }
+}
+
+}  // namespace
+
+void execute_tree(CommandNode* node, int wants_terminal, PipeEnds* pipe_in, PipeEnds* pipe_out) {
+    read_documents_ahead(node);
+    run_tree(node, wants_terminal, pipe_in, pipe_out);
 }

@@ -1,12 +1,12 @@
 #include "expand/here_document.h"
 
 #include <fcntl.h>
-#include <sys/time.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <array>
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 
@@ -17,16 +17,12 @@
 #include "expand/substitute.h"
 #include "input/input_buffer.h"
 
-CharString here_temp_name;
-
 namespace {
 
 constexpr std::size_t LINE_ROOM = 1020;         // characters of a line as read
 constexpr std::size_t SUBSTITUTED_ROOM = 1019;  // characters of a line after substitution
 constexpr std::size_t OUTPUT_BLOCK = 1024;      // bytes written to the file at a time
-// Names that exist and cannot be removed get new random names; after this many collisions in
-// a row the creation fails as any other would, instead of trying for ever.
-constexpr int CREATE_ATTEMPTS = 100;
+constexpr const char* HERE_DIR = "/tmp";        // where the documents' files live
 
 // The document's bytes on their way to descriptor 0, written a block at a time.
 class HereOutput {
@@ -41,15 +37,7 @@ class HereOutput {
     }
     // A failed write leaves the document short, as a full disk does for any other file.
     void flush() {
-        const char* p = block_.data();
-        std::size_t left = used_;
-        while (left > 0) {
-            ssize_t n = write(0, p, left);
-            if (n < 0 && errno == EINTR) continue;
-            if (n <= 0) break;
-            p += n;
-            left -= static_cast<std::size_t>(n);
-        }
+        write_fully(0, block_.data(), used_);
         used_ = 0;
     }
 
@@ -63,34 +51,18 @@ class HereOutput {
     error_raise(ERR_LINE_OVERFLOW | ERRF_NAME);
 }
 
-void new_random_name() {
-    timeval now{};
-    gettimeofday(&now, nullptr);
-    unsigned long n =
-        (static_cast<unsigned long>(now.tv_sec) ^ static_cast<unsigned long>(now.tv_usec) ^
-         static_cast<unsigned long>(getpid())) &
-        0xffffff;
-    here_temp_name = chars("/tmp/sh" + std::to_string(n));
-}
-
-// Creates the file on descriptor 0 and removes its name at once.
+// Creates the document's file on descriptor 0. The file never has a name another process could
+// open, remove or put in its place: O_TMPFILE, or where the file system lacks it a fresh unique
+// name removed at once. An existing name is never touched.
 void create_here_file() {
-    if (here_temp_name.empty()) here_temp_name = chars("/tmp/sh") + shell.pid_text;
-    for (int attempt = 1;; ++attempt) {
-        std::string path = to_bytes(here_temp_name);
-        int fd = open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_TRUNC, 0600);
-        if (fd >= 0) {
-            unlink(path.c_str());
-            if (fd != 0) fd_move(fd, 0);  // descriptor 0 was to be closed; make it so
-            return;
-        }
-        int err = errno;
-        bool removed = unlink(path.c_str()) == 0;
-        if (err != EEXIST || attempt >= CREATE_ATTEMPTS) {
-            error_raise(ERR_NAME_TEXT, path.c_str(), std::strerror(err));
-        }
-        if (!removed) new_random_name();
+    int fd = open(HERE_DIR, O_TMPFILE | O_RDWR, 0600);
+    if (fd < 0 && (errno == EOPNOTSUPP || errno == EISDIR || errno == EINVAL)) {
+        std::string path = std::string(HERE_DIR) + "/shXXXXXX";
+        fd = mkstemp(path.data());
+        if (fd >= 0) unlink(path.c_str());
     }
+    if (fd < 0) error_raise(ERR_NAME_TEXT, HERE_DIR, std::strerror(errno));
+    if (fd != 0) fd_move(fd, 0);  // descriptor 0 was closed, so this is rare
 }
 
 // Reads one line of the shell input without its newline; false at end of input.
@@ -133,7 +105,16 @@ void substitute_line(const WordVector& words, CharString& out) {
 
 }  // namespace
 
-void read_here_document(const CharString& terminator) {
+WordVector read_here_lines(const CharString& terminator) {
+    CharString end_line = terminator;
+    str_strip(end_line);
+    WordVector lines;
+    CharString line;
+    while (read_line(line) && line != end_line) lines.push_back(line);
+    return lines;
+}
+
+void read_here_document(const CharString& terminator, const WordVector& lines) {
     create_here_file();
     CharString end_line = terminator;
     str_strip(end_line);
@@ -143,11 +124,12 @@ void read_here_document(const CharString& terminator) {
     HereOutput out;
     WordVector line(1);  // the line being substituted, as the only input word
     CharString substituted;
-    while (read_line(line[0]) && line[0] != end_line) {
+    for (const CharString& text : lines) {
         if (quoted_terminator || shell.no_execute) {
-            out.put_line(line[0]);
+            out.put_line(text);
             continue;
         }
+        line[0] = text;
         substitute_line(line, substituted);
         if (substituted.find('`') == CharString::npos) {
             out.put_line(substituted);

@@ -1,20 +1,25 @@
 #include "input/history.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
+#include <climits>
+#include <csignal>
+#include <cstdlib>
 #include <cstring>
 #include <optional>
 #include <string>
+#include <utility>
 
-#include "builtins/alias_builtins.h"
 #include "core/descriptors.h"
 #include "core/errors.h"
 #include "core/shell.h"
 #include "core/modifiers.h"
+#include "core/signal_mask.h"
 #include "input/input_buffer.h"
 #include "input/lexer.h"
-#include "parse/syntax_tree.h"
 #include "vars/variables.h"
 
 HistoryState history;
@@ -613,6 +618,130 @@ void history_substitute(int c) {
     lexer.history_active = !lexer.history_words.empty();
 }
 
+std::vector<const HistoryEntry*> history_newest(std::int32_t n) {
+    std::vector<const HistoryEntry*> newest;
+    for (HistoryEntry* e = history.history_list.get(); e; e = e->next.get()) {
+        if (static_cast<std::int64_t>(newest.size()) < n) newest.push_back(e);
+        ++e->reference_number;
+    }
+    return newest;
+}
+
+namespace {
+
+constexpr int LINK_HOPS_MAX = 40;  // symbolic links followed to the history file, as the system
+
+// The file that name leads to through symbolic links, the last of which may dangle; nothing
+// when the links loop or cannot be read. Replacing this file, not the link, keeps a link
+// pointing where it pointed.
+std::optional<std::string> link_target(std::string name) {
+    for (int hops = 0; hops <= LINK_HOPS_MAX; ++hops) {
+        struct stat st;
+        if (lstat(name.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return name;
+        char target[PATH_MAX];
+        ssize_t n = readlink(name.c_str(), target, sizeof target);
+        if (n <= 0 || static_cast<std::size_t>(n) >= sizeof target) return std::nullopt;
+        std::string next(target, static_cast<std::size_t>(n));
+        if (next[0] != '/') {
+            std::size_t slash = name.rfind('/');
+            if (slash != std::string::npos) next = name.substr(0, slash + 1) + next;
+        }
+        name = std::move(next);
+    }
+    return std::nullopt;
+}
+
+// The history file as saved: the words of the n newest events, oldest first, one event per line
+// with one blank between words. The bytes are those typed, not their visible form, so that the
+// file reads back as typed in any locale. Raises "Badly formed number" for a count that is not
+// a number; with history 0 the file is empty.
+std::string history_file_text(const CharString& count) {
+    std::string text;
+    if (parse_number(var_value("history")) == 0) return text;
+    std::vector<const HistoryEntry*> newest = history_newest(parse_number(count));
+    for (auto e = newest.rbegin(); e != newest.rend(); ++e) {
+        const WordList& words = (*e)->words;
+        for (const LexWord* w = words.first(); w != words.head(); w = w->next) {
+            if (w != words.first() && !is_newline_word(w->word)) text += ' ';
+            text += to_bytes(w->word);
+        }
+    }
+    return text;
+}
+
+// While the file is written a file-size limit fails the write (EFBIG) instead of ending the
+// shell: SIGXFSZ is ignored, and let through so that it is discarded rather than left pending.
+class SizeSignalIgnored {
+  public:
+    SizeSignalIgnored() noexcept {
+        struct sigaction ignore {};
+        ignore.sa_handler = SIG_IGN;
+        sigemptyset(&ignore.sa_mask);
+        sigaction(SIGXFSZ, &ignore, &action_);
+        sigset_t size;
+        sigemptyset(&size);
+        sigaddset(&size, SIGXFSZ);
+        mask_change(SIG_UNBLOCK, &size, &mask_);
+    }
+    ~SizeSignalIgnored() {
+        mask_change(SIG_SETMASK, &mask_, nullptr);
+        sigaction(SIGXFSZ, &action_, nullptr);
+    }
+    SizeSignalIgnored(const SizeSignalIgnored&) = delete;
+    SizeSignalIgnored& operator=(const SizeSignalIgnored&) = delete;
+
+  private:
+    struct sigaction action_ {};
+    sigset_t mask_{};
+};
+
+// A new file beside the one it is to replace; removed unless it took the old file's place.
+struct TemporaryFile {
+    std::string path;  ///< empty when there is nothing to remove
+    int fd = -1;
+    TemporaryFile() = default;
+    TemporaryFile(const TemporaryFile&) = delete;
+    TemporaryFile& operator=(const TemporaryFile&) = delete;
+    ~TemporaryFile() {
+        if (fd >= 0) close(fd);
+        if (!path.empty()) unlink(path.c_str());
+    }
+};
+
+// Replaces the file name leads to by one holding text, or leaves it as it was: the text goes
+// into a new file in the same directory, which takes the old one's place (rename) only once all
+// of it is written and on the disk. So a full disk, a size limit or two shells ending at once
+// never leave a file cut short or mixed. Only a regular file is replaced; a device, FIFO or
+// directory at the name is left alone. False when nothing was replaced.
+bool replace_file(const std::string& name, const std::string& text) {
+    std::optional<std::string> target = link_target(name);
+    if (!target || target->empty()) return false;
+    struct stat old;
+    bool exists = lstat(target->c_str(), &old) == 0;
+    if (exists && !S_ISREG(old.st_mode)) return false;
+    std::size_t slash = target->rfind('/');
+    std::string path = slash == std::string::npos ? std::string() : target->substr(0, slash + 1);
+    path += ".history.XXXXXX";
+    SizeSignalIgnored size_signal_ignored;
+    TemporaryFile temporary;
+    temporary.fd = mkostemp(path.data(), O_CLOEXEC);
+    if (temporary.fd < 0) return false;
+    temporary.path = path;
+    // The super-user saving another user's history keeps the file that user's.
+    if (exists && old.st_uid != geteuid() && fchown(temporary.fd, old.st_uid, old.st_gid) != 0) {
+        return false;
+    }
+    if (!write_fully(temporary.fd, text.data(), text.size())) return false;
+    // A file system that cannot sync (EINVAL) keeps what was written as well as it can.
+    if (fdatasync(temporary.fd) != 0 && errno != EINVAL) return false;
+    int fd = std::exchange(temporary.fd, -1);
+    if (close(fd) != 0 || rename(path.c_str(), target->c_str()) != 0) return false;
+    temporary.path.clear();
+    return true;
+}
+
+}  // namespace
+
 void save_history() {
     if (shell.fast_start) return;
     const WordVector* savehist = var_lookup("savehist");
@@ -630,26 +759,11 @@ void save_history() {
     } else {
         name = to_bytes(var_value("home")) + "/.history";
     }
-    int fd = open(name.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-    if (fd < 0) return;
-    std::fflush(output_stream);
-    // The listing of the history builtin goes into the file through output_stream.
-    struct Redirect {
-        int fd;
-        bool prepared = fds.fds_prepared;
-        int shell_out = fds.shell_out;
-        ~Redirect() {
-            std::fflush(output_stream);
-            fds.shell_out = shell_out;
-            close(fd);
-            fds.fds_prepared = prepared;
-        }
-    } redirect{fd};
-    fds.fds_prepared = false;
-    fds.shell_out = fd;
-    WordVector words{chars("history"), chars("-h"), count};
-    CommandNode node;
+    std::string text;
     errors.error_name = "history";
-    // A count that is not a number is reported; the shell then ends as it was going to.
-    run_recovering([&] { builtin_history(words, node); });
+    // A count that is not a number is reported, the file is left as it was, and the shell then
+    // ends as it was going to.
+    if (run_recovering([&] { text = history_file_text(count); })) return;
+    // A file that cannot be written is given up silently.
+    replace_file(name, text);
 }

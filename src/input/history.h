@@ -8,6 +8,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <vector>
 
 #include "input/word_list.h"
 
@@ -53,6 +54,8 @@ void history_save_line(const WordList& line);
 void history_enter(std::int32_t number, WordList& words, bool copy);
 /// Writes the history file when savehist asks for it.
 void save_history();
+/// The n newest events, newest first. Every event of the list counts the call as a use.
+std::vector<const HistoryEntry*> history_newest(std::int32_t n);
 /// Performs a history substitution started by c (the quick substitution character at the start
 /// of a line, or 0 when called by the lexer after the history character). The result is left
 /// for the lexer to read; errors are deferred.

@@ -16,6 +16,7 @@
 #include "core/descriptors.h"
 #include "core/errors.h"
 #include "core/shell.h"
+#include "input/input_buffer.h"
 #include "jobs/job_control.h"
 #include "jobs/job_reports.h"
 #include "lifecycle/command_loop.h"
@@ -67,6 +68,36 @@ struct timeval now_time() {
     struct timeval tv;
     gettimeofday(&tv, nullptr);
     return tv;
+}
+
+// In a child: the child has no share of the shell's input. What the shell has read ahead is the
+// shell's to run, and a read from its descriptor would take lines from the shell (a pipe) or
+// move the shell's position (a file). A search in the child meets the end of the input at once.
+void leave_shell_input() {
+    input.memory.clear();
+    input.window.clear();
+    input.memory_start = input.buffer_start = input.buffer_end = input.input_offset = 0;
+    input.input_seekable = false;
+    input.descriptor_finished = true;
+}
+
+// A running process of the job that is no child of this shell can never be reaped, and no
+// signal would end a wait for it: it is taken as ended, with a failure, since how it ended is
+// unknown.
+void settle_lost_processes(ProcessEntry* leader) {
+    ProcessEntry* q = leader;
+    do {
+        siginfo_t info;
+        if ((q->status_flags & PROC_RUNNING) &&
+            waitid(P_PID, static_cast<id_t>(q->pid), &info,
+                   WEXITED | WSTOPPED | WNOHANG | WNOWAIT) < 0 &&
+            errno == ECHILD) {
+            q->status_flags &= static_cast<std::uint16_t>(~(PROC_RUNNING | PROC_FOREGROUND));
+            q->status_flags |= PROC_EXITED_NONZERO;
+            q->reason = 1;
+        }
+        q = q->job_next;
+    } while (q != leader);
 }
 
 }  // namespace
@@ -139,6 +170,7 @@ pid_t fork_child(CommandNode* node, int wants_terminal) {
             if (e.pid != 0) forget_job(&e);
         }
         jobs.job_in_progress = nullptr;
+        leave_shell_input();
         ++shell.fork_depth;
         signal_records = SignalRecords{};
         signals_init();
@@ -366,14 +398,6 @@ void collect_free_entries(JobStatus status) {
     if (jobs.job_in_progress) wait_for_job(jobs.job_in_progress, status);
 }
 
-void wait_for_children_change() {
-    SignalsBlocked hold({SIGCHLD});
-    sigset_t open = hold.before();
-    sigdelset(&open, SIGCHLD);
-    if (!signal_records.child) sigsuspend(&open);
-    reap_children();
-}
-
 void wait_for_job(ProcessEntry* p, JobStatus status) {
     ProcessEntry* leader = job_leader(p);
     ProcessEntry* q = leader;
@@ -395,6 +419,9 @@ void wait_for_job(ProcessEntry* p, JobStatus status) {
                 signal_actions.hangup(signal_records.hangup);
             }
             reap_children();
+            flags = job_flags(leader);
+            if (!(flags & PROC_RUNNING)) break;
+            settle_lost_processes(leader);
             flags = job_flags(leader);
             if (!(flags & PROC_RUNNING)) break;
             sigsuspend(&open);

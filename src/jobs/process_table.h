@@ -92,8 +92,6 @@ enum class JobStatus { Set, Keep };
 void collect_free_entries(JobStatus status = JobStatus::Set);
 /// Waits for a foreground job, reports it and, unless told to keep it, sets status.
 void wait_for_job(ProcessEntry* p, JobStatus status = JobStatus::Set);
-/// Waits until a child changes state (reaping it); returns at once when none is running.
-void wait_for_children_change();
 /// Puts the job in progress aside, and back.
 void hold_job_in_progress();
 void restore_job_in_progress();

@@ -76,6 +76,20 @@ namespace {
 constexpr int SOURCE_NESTING_MAX = 100;
 int source_nesting = 0;  // files being sourced, one inside the other
 
+// Opens a saved history for reading; -1 unless it is a regular file. A FIFO would block the open
+// and a device such as /dev/zero never ends, so anything else is passed over as a missing file is.
+int open_history_file(const char* path) {
+    int fd = open(path, O_RDONLY | O_NONBLOCK);
+    if (fd < 0) return -1;
+    struct stat st;
+    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        close(fd);
+        return -1;
+    }
+    fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+    return fd;
+}
+
 // One pass over one line: read it, enter it in the history, expand, parse, run.
 void read_and_run_line(bool catch_errors, WordList& line, CommandTree& tree) {
     history.print_only = session.history_loading;
@@ -238,7 +252,7 @@ void builtin_source(WordVector& words, CommandNode&) {
     if (source_nesting >= SOURCE_NESTING_MAX) {
         error_raise(ERR_NAME_TEXT, path, std::strerror(EMFILE));
     }
-    int fd = open(path, O_RDONLY);
+    int fd = load_history ? open_history_file(path) : open(path, O_RDONLY);
     if (fd < 0) {
         if (load_history) return;
         error_raise(ERR_NAME_TEXT, path, std::strerror(errno));

@@ -45,15 +45,14 @@ void interrupt_action(bool want_newline) {
 }
 
 void hangup_action(int sig) {
-    // Saving the history runs the history builtin, which acts on recorded signals as it lists:
-    // the hang-up signals are held and their record cleared so that it does not come back here.
+    // The hang-up signals are held and their record cleared while the history is saved, so
+    // that none brings the shell back here.
     sigset_t hangups;
     sigemptyset(&hangups);
     for (int s : {SIGHUP, SIGXCPU, SIGXFSZ}) sigaddset(&hangups, s);
     mask_change(SIG_BLOCK, &hangups, nullptr);
     signal_records.hangup = 0;
-    // Whatever unwinds out of the save (an interrupt let through by the listing), the hang-up
-    // goes on to its end.
+    // Whatever unwinds out of the save, the hang-up goes on to its end.
     try {
         save_history();
     } catch (...) {

@@ -44,6 +44,7 @@ struct CommandNode {
     WordVector words;                       ///< simple: the command's words
     std::unique_ptr<CommandNode> body;      ///< subshell: the list inside the parentheses
     std::int32_t nice_value = 0;            ///< priority increment under FLAG_NICE
+    std::optional<WordVector> here_lines;   ///< FLAG_HERE_DOC: the document's lines, once read
 
     CommandNode() = default;
     CommandNode(CommandNode&&) = default;

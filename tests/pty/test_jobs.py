@@ -83,6 +83,19 @@ def test_a_stopped_job_is_listed_and_comes_back_with_fg_and_percent():
     run(sh, 'echo $status', '0\r\n')
 
 
+def test_a_program_stopped_during_its_command_substitution_is_a_job_like_any_other():
+    # The command in backquotes ignores the stop and waits for the file go.
+    sh = Shell()
+    sh.sendline('/bin/echo got `sh -c "echo napping >&2; until [ -e go ]; do sleep 0.1; done;'
+                ' echo it"`')
+    sh.expect_exact('napping\r\n')
+    stop_foreground(sh)
+    run(sh, 'touch go')
+    sh.sendline('fg')
+    sh.expect_exact('got it\r\n')
+    sh.expect_prompt()
+
+
 def test_marks_follow_the_last_stopped_job():
     sh = Shell()
     start_cat(sh)

@@ -60,6 +60,20 @@ def test_an_interrupt_kills_the_foreground_job_and_returns_to_the_prompt():
     sh.expect_prompt()
 
 
+def test_an_interrupt_during_a_command_substitution_gives_the_prompt_back():
+    # The command in backquotes runs in the program's child, or in a child of the shell for a
+    # builtin; after the interrupt the shell must be listening again either way.
+    sh = Shell()
+    for command in ('/bin/echo', 'echo'):
+        sh.sendline(command + ' `sh -c "echo napping >&2; exec sleep 30"`')
+        sh.expect_exact('napping\r\n')
+        sh.sendcontrol('c')
+        sh.expect_prompt()
+        sh.sendline('echo still listening')
+        sh.expect_exact('still listening\r\n')
+        sh.expect_prompt()
+
+
 def test_an_interrupt_at_the_prompt_abandons_the_line():
     sh = Shell()
     sh.send('echo half-typed')

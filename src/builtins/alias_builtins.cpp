@@ -25,7 +25,7 @@ void builtin_alias(WordVector& words, CommandNode&) {
         return;
     }
     // The name as typed, quote marks included: only a plain alias or unalias is refused.
-    if (var_name_is(words[1], "alias") || var_name_is(words[1], "unalias")) {
+    if (equals(words[1], "alias") || equals(words[1], "unalias")) {
         error_set_name(words[1]);
         error_raise(ERR_DANGEROUS_ALIAS | ERRF_NAME);
     }

@@ -81,15 +81,6 @@ bool is_blank(int c) {
     return c == ' ' || c == '\t';
 }
 
-// True when the word is exactly the plain text.
-bool word_is(const CharString& word, std::string_view text) {
-    if (word.size() != text.size()) return false;
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        if (word[i] != static_cast<unsigned char>(text[i])) return false;
-    }
-    return true;
-}
-
 // Reads one word of the current line into word (result true), or reports the end of the line
 // (false, the newline left to read).
 bool search_word(CharString& word) {
@@ -125,7 +116,7 @@ bool search_word(CharString& word) {
         }
         if (word.size() < SEARCH_WORD_MAX) word += static_cast<Char>(c);
         // A keyword that starts a line ends its word at once: if( counts as if.
-        if (!quote && (word_is(word, "if") || word_is(word, "while") || word_is(word, "switch"))) {
+        if (!quote && (equals(word, "if") || equals(word, "while") || equals(word, "switch"))) {
             return true;
         }
         c = search_char();
@@ -193,7 +184,7 @@ void search_input(int kind, const CharString& goal) {
                 break;
             case KW_IF: {
                 CharString last = last_word_of_line();
-                if ((kind == KW_IF || kind == KW_ELSE) && word_is(last, "then")) ++level;
+                if ((kind == KW_IF || kind == KW_ELSE) && equals(last, "then")) ++level;
                 break;
             }
             case KW_ENDIF:
@@ -236,7 +227,7 @@ void search_input(int kind, const CharString& goal) {
                 if (str_last_char(word) == ':') {
                     word.pop_back();
                     if (kind == KW_GOTO && word == goal) found = true;
-                    if (kind == KW_SWITCH && word_is(word, "default")) found = true;
+                    if (kind == KW_SWITCH && equals(word, "default")) found = true;
                 }
             }
         }
@@ -406,7 +397,7 @@ void builtin_if(WordVector& words, CommandNode& node) {
     std::size_t cursor = 1;
     std::int32_t value = eval_expression(words, cursor);
     if (cursor >= words.size()) error_raise(ERR_EMPTY_IF | ERRF_NAME);
-    if (word_is(words[cursor], "then")) {
+    if (equals(words[cursor], "then")) {
         if (cursor + 1 < words.size()) error_raise(ERR_IMPROPER_THEN | ERRF_NAME);
         errors.error_name = "then";
         if (value == 0) search_input(KW_IF, CharString());

@@ -189,7 +189,7 @@ void builtin_at(WordVector& original, CommandNode&) {
             }
             i = next;
         }
-        if (var_name_is(name, "path")) var_after_set(name);  // exported and hashed
+        if (equals(name, "path")) var_after_set(name);  // exported and hashed
     }
 }
 

@@ -133,6 +133,8 @@ int str_cmp(const Char* a, const Char* b);
 /// As str_cmp over at most n Chars.
 int str_ncmp(const Char* a, const Char* b, std::size_t n);
 inline int str_cmp(const CharString& a, const CharString& b) { return str_cmp(a.c_str(), b.c_str()); }
+/// True when the word is exactly the plain text: a quoted character never equals one of it.
+bool equals(CharView word, std::string_view text);
 /// True when every Char of a equals the Char at the same place of b (quote marks included).
 bool str_is_prefix(const CharString& a, const CharString& b);
 /// Clears the quote mark of every Char in place.

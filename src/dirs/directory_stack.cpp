@@ -34,14 +34,6 @@ bool is_set(std::string_view name) {
     return var_lookup(name) != nullptr;
 }
 
-bool is_text(CharView s, std::string_view text) {
-    if (s.size() != text.size()) return false;
-    for (std::size_t i = 0; i < s.size(); ++i) {
-        if (s[i] != static_cast<unsigned char>(text[i])) return false;
-    }
-    return true;
-}
-
 // True when name is dir itself or lies below it: dir followed by "/" or by the end.
 bool begins_with_dir(CharView name, CharView dir) {
     return name.size() >= dir.size() && name.substr(0, dir.size()) == dir &&
@@ -49,7 +41,7 @@ bool begins_with_dir(CharView name, CharView dir) {
 }
 
 bool begins_with(CharView s, std::string_view text) {
-    return s.size() >= text.size() && is_text(s.substr(0, text.size()), text);
+    return s.size() >= text.size() && equals(s.substr(0, text.size()), text);
 }
 
 // The next entry below e in the ring, passing over the sentinel.
@@ -153,15 +145,15 @@ void home_rewrite(CharString& path) {
 // current entry's name and leading "." components are skipped.
 CharString logical_name(const CharString& name) {
     CharView base(current_dir->name);
-    if (is_text(base, "/")) base = CharView();
+    if (equals(base, "/")) base = CharView();
     CharView rest(name);
     for (;;) {
         std::size_t end = rest.find('/');
         CharView component = rest.substr(0, end);
-        if (is_text(component, "..")) {
+        if (equals(component, "..")) {
             std::size_t slash = base.rfind('/');
             base = base.substr(0, slash == CharView::npos ? 0 : slash);
-        } else if (!is_text(component, ".")) {
+        } else if (!equals(component, ".")) {
             break;
         }
         if (end == CharView::npos) {
@@ -269,7 +261,7 @@ CharString canonical_dir(CharString path, std::size_t start, HomeRewrite rewrite
         if (end == CharString::npos) end = path.size();
         CharView component = CharView(path).substr(i + 1, end - i - 1);
 
-        if (is_text(component, ".")) {
+        if (equals(component, ".")) {
             if (end < path.size()) {
                 path.erase(i + 1, 2);
                 continue;
@@ -277,7 +269,7 @@ CharString canonical_dir(CharString path, std::size_t start, HomeRewrite rewrite
             if (i > 0) path.erase(i);  // "/." directly after the root is left as it is
             break;
         }
-        if (is_text(component, "..")) {
+        if (equals(component, "..")) {
             if (i == 0) {  // above the root is the root
                 path.erase(1, end < path.size() ? 3 : 2);
                 continue;
@@ -312,7 +304,7 @@ CharString dir_goto(const CharString& name) {
     if (!name.empty() && name[0] == '/') return canonical_dir(name, 0);
     CharString joined = current_dir->name;
     std::size_t at = 0;
-    if (!is_text(joined, "/")) {
+    if (!equals(joined, "/")) {
         at = joined.size();
         joined += Char('/');
     }
@@ -340,7 +332,7 @@ void dir_set_current(DirEntry* entry) {
 void dir_print() {
     const CharString& home = var_value("home");
     const bool abbreviate =
-        !home.empty() && !(dir_stack.print_flags & DIRS_LONG) && !is_text(home, "/");
+        !home.empty() && !(dir_stack.print_flags & DIRS_LONG) && !equals(home, "/");
     const bool verbose = dir_stack.print_flags & DIRS_VERBOSE;
     const char end = verbose ? '\n' : ' ';
     int column = 0;
@@ -369,7 +361,7 @@ void dir_print() {
 
 void tilde_form(const CharString& name, FILE* stream) {
     const CharString& home = var_value("home");
-    if (!home.empty() && !is_text(home, "/") && begins_with_dir(name, home)) {
+    if (!home.empty() && !equals(home, "/") && begins_with_dir(name, home)) {
         std::fputc('~', stream);
         std::fputs(to_visible(CharView(name).substr(home.size())), stream);
     } else {

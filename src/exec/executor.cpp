@@ -50,11 +50,7 @@ void release_sigchld() {
 }
 
 bool words_are(const WordVector& w, std::size_t i, std::string_view text) {
-    if (i >= w.size() || w[i].size() != text.size()) return false;
-    for (std::size_t k = 0; k < text.size(); ++k) {
-        if (w[i][k] != static_cast<unsigned char>(text[k])) return false;
-    }
-    return true;
+    return i < w.size() && equals(w[i], text);
 }
 
 bool has_property(const BuiltinEntry* b, BuiltinProperty p) { return b && b->has(p); }

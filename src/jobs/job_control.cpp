@@ -32,15 +32,6 @@ bool is_leader(const ProcessEntry& e) {
     return e.pid != 0 && e.pid == e.leader_pid;
 }
 
-bool view_is(CharView v, const char* text) {
-    std::size_t n = std::strlen(text);
-    if (v.size() != n) return false;
-    for (std::size_t i = 0; i < n; ++i) {
-        if (v[i] != static_cast<unsigned char>(text[i])) return false;
-    }
-    return true;
-}
-
 // The number written by the unquoted digits at the start of v, saturating at the largest
 // process id the system could take, so that no overflow can wrap it onto a real process.
 long leading_number(CharView v) {
@@ -121,11 +112,11 @@ bool is_stop_signal(int sig) {
 ProcessEntry* find_job(const CharString* word) {
     // The first character is never examined: "fg 2" names the current job.
     CharView rest = word && word->size() > 1 ? CharView(*word).substr(1) : CharView();
-    if (rest.empty() || view_is(rest, "%") || view_is(rest, "+")) {
+    if (rest.empty() || equals(rest, "%") || equals(rest, "+")) {
         if (!jobs.current_job) error_raise(ERR_NO_CURRENT_JOB | ERRF_NAME);
         return jobs.current_job;
     }
-    if (view_is(rest, "-") || view_is(rest, "#")) {
+    if (equals(rest, "-") || equals(rest, "#")) {
         if (!jobs.previous_job) error_raise(ERR_NO_PREVIOUS_JOB | ERRF_NAME);
         return jobs.previous_job;
     }
@@ -255,7 +246,7 @@ void builtin_jobs(WordVector& words, CommandNode&) {
     if (stop_warned != 0) stop_warned = 2;
     bool long_form = false;
     if (words.size() > 1) {
-        if (words.size() != 2 || !view_is(words[1], "-l")) error_raise(ERR_JOBS_USAGE | ERRF_NAME);
+        if (words.size() != 2 || !equals(words[1], "-l")) error_raise(ERR_JOBS_USAGE | ERRF_NAME);
         long_form = true;
     }
     catch_up_with_children();

@@ -142,7 +142,7 @@ void export_path(const WordVector& words) {
     for (std::size_t i = 0; i < words.size(); ++i) {
         const CharString& word = words[i];
         const std::size_t separator = i > 0 ? 1 : 0;
-        if (i > 0 && var_name_is(word, ")")) break;
+        if (i > 0 && equals(word, ")")) break;
         if (buffer.size() + separator + word.size() >= PATH_LIMIT) {
             std::fputs("Warning: ridiculously long PATH truncated\n", diagnostic_stream);
             break;

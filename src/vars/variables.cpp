@@ -49,10 +49,6 @@ bool NameLess::operator()(std::string_view a, CharView b) const noexcept {
     return compare_mixed(b, a) > 0;
 }
 
-bool var_name_is(CharView name, std::string_view text) {
-    return compare_mixed(name, text) == 0;
-}
-
 // ---- Lookup -----------------------------------------------------------------------------------
 
 const WordVector* var_lookup(CharView name, const VariableTree& tree) {
@@ -238,7 +234,7 @@ void var_install_specials(std::span<const SpecialVariable> table) { special_vari
 
 void var_after_set(CharView name) {
     for (const SpecialVariable& v : special_variables) {
-        if (v.after_set && var_name_is(name, v.name)) v.after_set();
+        if (v.after_set && equals(name, v.name)) v.after_set();
     }
 }
 

@@ -64,8 +64,6 @@ CharString format_number(std::int32_t n);
 /// Writes the decimal form of a number into word, reusing its storage.
 void format_number_into(CharString& word, std::int32_t n);
 
-/// True when a name is exactly the plain byte text given.
-bool var_name_is(CharView name, std::string_view text);
 
 /// Sets status to a number.
 void set_status(int n);

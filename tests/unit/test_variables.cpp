@@ -119,9 +119,9 @@ TEST(NameOrder, QuotedBelowPlainAndPrefixFirst) {
         CharString name = chars(r.name);
         EXPECT_EQ(less(name, r.text), r.order < 0) << r.name << " vs " << r.text;
         EXPECT_EQ(less(r.text, name), r.order > 0) << r.text << " vs " << r.name;
-        EXPECT_EQ(var_name_is(name, r.text), r.order == 0);
+        EXPECT_EQ(equals(name, r.text), r.order == 0);
     }
-    EXPECT_FALSE(var_name_is(q("path"), "path"));
+    EXPECT_FALSE(equals(q("path"), "path"));
 }
 
 TEST_F(VarsTest, StoreKeepsNamesInOrderAndUnique) {

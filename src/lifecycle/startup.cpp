@@ -172,8 +172,14 @@ int shell_main(int argc, char** argv) {
     std::setlocale(LC_ALL, "");
     locale_changed();
     signals_init();
-    init_descriptors();
+    const int copy_error = init_descriptors();
     if (!init_streams()) exit_now(1);
+    if (copy_error != 0) {
+        // The descriptor that could not be copied is still where it was, so the message
+        // reaches the standard error.
+        shell.fork_depth = 1;
+        fd_copy_failed(copy_error);
+    }
     set_word("status", chars("0"));
 
     const char* home = std::getenv("HOME");

@@ -100,6 +100,22 @@ void set_up_job_control() {
     }
 }
 
+// Imports a value of the environment at a recovery point of its own: an error in it (a PATH
+// component that matches no file, names an unknown user or is badly formed) is reported and
+// start-up goes on. Nothing has been read yet, and the fault is the environment's, not the
+// input's: the shell input is set aside meanwhile, so that the error does not throw away the
+// script or the -c text as it throws away pending input.
+template <class Step>
+void import_step(Step&& step) {
+    InputState saved = std::move(input);
+    const int shell_in = fds.shell_in;
+    input = InputState{};
+    fds.shell_in = -1;
+    run_recovering(step);
+    input = std::move(saved);
+    fds.shell_in = shell_in;
+}
+
 // Reads the start-up files and the saved history, each abandoned by an error in it.
 void read_startup_files(const Options& opt) {
     bool read_hash = false;
@@ -147,9 +163,8 @@ void read_startup_files(const Options& opt) {
     }
 }
 
-}  // namespace
-
-int shell_main(int argc, char** argv) {
+// The start-up sequence and the command loop; see shell_main.
+[[noreturn]] void start_shell(int argc, char** argv) {
     record_start_usage();
     env_init(environ);
     char* program = argc > 0 ? argv[0] : const_cast<char*>("orv");
@@ -172,8 +187,17 @@ int shell_main(int argc, char** argv) {
     std::setlocale(LC_ALL, "");
     locale_changed();
     signals_init();
-    init_descriptors();
+    // Before anything can fork (a PATH component in backquotes runs a command): a child that
+    // ends before the handler is there would leave its wait asleep for good.
+    install_child_handler();
+    const int copy_error = init_descriptors();
     if (!init_streams()) exit_now(1);
+    if (copy_error != 0) {
+        // The descriptor that could not be copied is still where it was, so the message
+        // reaches the standard error.
+        shell.fork_depth = 1;
+        fd_copy_failed(copy_error);
+    }
     set_word("status", chars("0"));
 
     const char* home = std::getenv("HOME");
@@ -261,7 +285,10 @@ int shell_main(int argc, char** argv) {
     }
 
     if (std::optional<CharView> path = env_lookup("PATH")) {
-        import_path(*path);
+        import_step([&] {
+            errors.error_name = "PATH";
+            import_path(*path);
+        });
     } else {
         WordVector dirs;
         if (is_directory("/bin")) dirs.push_back(chars("/bin"));
@@ -300,7 +327,6 @@ int shell_main(int argc, char** argv) {
     if (!shell.handle_interrupts && shell.inherited_sigint.sa_handler == SIG_DFL) {
         shell.handle_interrupts = true;
     }
-    install_child_handler();
 
     // The start-up recovery point: an error in a start-up file abandons the rest of them, and
     // when the command loop does not catch errors, every error comes back here.
@@ -334,4 +360,24 @@ int shell_main(int argc, char** argv) {
     }
     save_history();
     exit_with_status();
+}
+
+}  // namespace
+
+int shell_main(int argc, char** argv) {
+    // Every error of start-up has its recovery point or ends the shell by itself; this is for
+    // what nothing else can catch, so that no exception ends the shell with an abort.
+    try {
+        start_shell(argc, argv);
+    } catch (const std::bad_alloc&) {
+        if (diagnostic_stream) {
+            shell.fork_depth = 1;
+            error_raise(ERR_NO_MEMORY);
+        }
+        static constexpr char message[] = "Out of memory.\n";
+        [[maybe_unused]] ssize_t n = write(2, message, sizeof message - 1);
+    } catch (const ShellError&) {
+        // Reported already.
+    }
+    exit_now(1);
 }

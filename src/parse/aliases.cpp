@@ -4,6 +4,7 @@
 #include "input/history.h"
 #include "input/input_buffer.h"
 #include "input/lexer.h"
+#include "lifecycle/command_loop.h"
 #include "vars/variables.h"
 
 namespace {
@@ -60,6 +61,8 @@ bool expand_command(WordList& line, LexWord* p, LexWord* e) {
     }
     const WordVector* text = var_lookup(CharView(p->word), aliases);
     if (!text) return false;
+    // An alias that runs eval or source of itself comes back here one input deeper each time.
+    if (input_nesting_full()) error_raise(ERR_ALIAS_LOOP);
     WordList fresh;
     bool had_history;
     {

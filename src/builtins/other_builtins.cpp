@@ -3,9 +3,11 @@
 #include <malloc.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <csignal>
 #include <cstddef>
 #include <cstdio>
+#include <cstring>
 #include <optional>
 
 #include "exec/reentry.h"
@@ -96,12 +98,29 @@ void builtin_glob(WordVector& words, CommandNode&) {
 
 void builtin_eval(WordVector& words, CommandNode&) {
     if (words.size() == 1) return;
+    if (input_nesting_full()) error_raise(ERR_TEXT | ERRF_NAME, std::strerror(EMFILE));
     WordVector text = expanded_arguments(words, ERR_NO_MATCH);
     WordCursor saved_eval = input.eval;
     bool prepared = fds.fds_prepared;
     int saved_in = fds.shell_in, saved_out = fds.shell_out, saved_diag = fds.shell_diag;
     // The eval's commands take 0, 1 and 2 of the eval command as the shell's own descriptors;
-    // when those were not set up they are the shell's descriptors already, and stay.
+    // when those were not set up they are the shell's descriptors already, and stay. A closed
+    // one stays closed; one that cannot be copied fails the eval, which would otherwise write
+    // to nowhere.
+    int copies[3] = {saved_in, saved_out, saved_diag};
+    if (prepared) {
+        for (int i = 0; i < 3; ++i) {
+            copies[i] = fd_copy(i, -1);
+            if (copies[i] < 0 && errno != EBADF) {
+                const int err = errno;
+                for (int k = 0; k < i; ++k) {
+                    if (copies[k] > 2) close(copies[k]);
+                }
+                error_raise(ERR_TEXT | ERRF_NAME, std::strerror(err));
+            }
+            if (copies[i] > 2) set_cloexec(copies[i]);
+        }
+    }
     int kept_in = prepared ? fd_copy(saved_in, -1) : saved_in;
     int kept_out = prepared ? fd_copy(saved_out, -1) : saved_out;
     int kept_diag = prepared ? fd_copy(saved_diag, -1) : saved_diag;
@@ -110,15 +129,11 @@ void builtin_eval(WordVector& words, CommandNode&) {
         input.eval.words = &text;
         // The first line's position is taken before any of its characters is read.
         input.current_input_kind = INPUT_EVAL;
-        if (prepared) {
-            fds.shell_in = fd_copy(0, -1);
-            fds.shell_out = fd_copy(1, -1);
-            fds.shell_diag = fd_copy(2, -1);
-            for (int fd : {fds.shell_in, fds.shell_out, fds.shell_diag}) {
-                if (fd > 2) set_cloexec(fd);
-            }
-        }
+        fds.shell_in = copies[0];
+        fds.shell_out = copies[1];
+        fds.shell_diag = copies[2];
         fds.fds_prepared = false;
+        NestedInput nested;
         reentry.run_command_loop(false);
     });
     input.eval = saved_eval;

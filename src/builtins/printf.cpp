@@ -150,27 +150,36 @@ struct Field {
     int width = 0, precision = 0;
 };
 
-// Formats one piece into a new string and writes it up to its first NUL byte.
+// Formats one piece into a new string and writes it up to its first NUL byte; false after a
+// warning when the system's formatter fails (a width or precision its count cannot hold, no
+// memory for the text).
 template <class... Values>
-void emit(const std::string& piece, Values... values) {
+bool emit(const std::string& piece, Values... values) {
     char* out = nullptr;
-    if (asprintf(&out, piece.c_str(), values...) < 0) return;
+    if (asprintf(&out, piece.c_str(), values...) < 0) {
+        warnx("%s", std::strerror(errno));
+        return false;
+    }
     std::fputs(out, stdout);
     std::free(out);
+    return true;
 }
 
-// The "*" arguments come before the value.
+// The "*" arguments come before the value. A width of -2147483648 asks for a left-justified
+// field whose size no int holds: the formatter fails on it only after building two gigabytes of
+// padding, so it is refused here as the formatter refuses it.
 template <class Value>
-void emit_value(const std::string& piece, const Field& field, Value value) {
-    if (field.has_width && field.has_precision) {
-        emit(piece, field.width, field.precision, value);
-    } else if (field.has_width) {
-        emit(piece, field.width, value);
-    } else if (field.has_precision) {
-        emit(piece, field.precision, value);
-    } else {
-        emit(piece, value);
+bool emit_value(const std::string& piece, const Field& field, Value value) {
+    if (field.has_width && field.width == INT_MIN) {
+        warnx("%s", std::strerror(EOVERFLOW));
+        return false;
     }
+    if (field.has_width && field.has_precision) {
+        return emit(piece, field.width, field.precision, value);
+    }
+    if (field.has_width) return emit(piece, field.width, value);
+    if (field.has_precision) return emit(piece, field.precision, value);
+    return emit(piece, value);
 }
 
 void write_text(std::string_view text) {
@@ -249,7 +258,7 @@ int format_all(std::string_view fmt, ArgCursor& args) {
                 long long value = 0;
                 if (!next_integer(args, value)) return 1;
                 piece.insert(piece.size() - 1, 1, 'l');
-                emit_value(piece, field, static_cast<long>(value));
+                if (!emit_value(piece, field, static_cast<long>(value))) return 1;
                 break;
             }
             case 'e':
@@ -257,17 +266,19 @@ int format_all(std::string_view fmt, ArgCursor& args) {
             case 'f':
             case 'g':
             case 'G':
-                emit_value(piece, field, next_floating(args));
+                if (!emit_value(piece, field, next_floating(args))) return 1;
                 break;
             case 'c': {
                 const char* s = args.take();
-                emit_value(piece, field,
-                           s ? static_cast<int>(static_cast<unsigned char>(s[0])) : 0);
+                if (!emit_value(piece, field,
+                                s ? static_cast<int>(static_cast<unsigned char>(s[0])) : 0)) {
+                    return 1;
+                }
                 break;
             }
             case 's': {
                 const char* s = args.take();
-                emit_value(piece, field, s ? s : "");
+                if (!emit_value(piece, field, s ? s : "")) return 1;
                 break;
             }
             default:

@@ -5,8 +5,11 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <iterator>
 #include <cerrno>
+#include <cstring>
+#include <iterator>
+
+#include "core/errors.h"
 
 Descriptors fds;
 FILE* output_stream = nullptr;
@@ -50,6 +53,25 @@ int stream_seek(void* cookie, off64_t* pos, int whence) {
 
 int stream_close(void* cookie) { return close(effective_fd(*static_cast<int*>(cookie))); }
 
+bool is_open(int fd) {
+    return fcntl(fd, F_GETFD) >= 0;
+}
+
+// The error of a failed copy of an open descriptor onto a fixed number. A number the table
+// cannot hold is refused as a bad descriptor; what the user must hear is that the table is full.
+int copy_error(int err) {
+    return err == EBADF ? EMFILE : err;
+}
+
+// Duplicates from onto to; false when from is open and still cannot be copied there (errno
+// says why). A closed from is no failure: 0, 1 or 2 may be closed when the shell starts, and
+// the copy is then closed too.
+bool dup_onto(int from, int to, int flags) {
+    if (dup3(from, to, flags) >= 0 || !is_open(from)) return true;
+    errno = copy_error(errno);
+    return false;
+}
+
 }  // namespace
 
 FILE* open_descriptor_stream(int* variable, const char* mode) {
@@ -65,10 +87,14 @@ void set_cloexec(int fd) { fcntl(fd, F_SETFD, FD_CLOEXEC); }
 
 void clear_cloexec(int fd) { fcntl(fd, F_SETFD, 0); }
 
+void fd_copy_failed(int err) {
+    error_raise(ERR_TEXT, std::strerror(copy_error(err)));
+}
+
 int fd_copy(int from, int to) {
     if (from == to || from < 0) return from;
     if (to >= 0) {
-        dup2(from, to);
+        if (!dup_onto(from, to, 0)) fd_copy_failed(errno);
         return to;
     }
     if (from > 2) return from;
@@ -78,8 +104,10 @@ int fd_copy(int from, int to) {
 int fd_move(int from, int to) {
     if (from == to || from < 0) return from;
     if (to >= 0) {
-        dup2(from, to);
+        bool copied = dup_onto(from, to, 0);
+        int err = errno;
         close(from);
+        if (!copied) fd_copy_failed(err);
         return to;
     }
     if (from > 2) return from;
@@ -88,26 +116,35 @@ int fd_move(int from, int to) {
     return d;
 }
 
-// Copies from onto to, marked close-on-exec in the same call.
-static int copy_cloexec(int from, int to) {
+// Copies from onto to, marked close-on-exec in the same call. A copy that cannot be made
+// leaves the descriptor where it was, so that a message still reaches it, and records the error
+// in *failure (the first one only).
+static int copy_cloexec(int from, int to, int* failure) {
     if (from == to) {
         set_cloexec(to);
         return to;
     }
-    dup3(from, to, O_CLOEXEC);  // like fd_copy, a failure is not reported
-    return to;
+    if (dup_onto(from, to, O_CLOEXEC)) return to;
+    if (*failure == 0) *failure = errno;
+    return from;
 }
 
-void init_descriptors() {
+int init_descriptors() {
     fds.fds_prepared = false;
     // 15 is kept by every later cleanup as the terminal's number; one inherited there is not
     // the shell's and must not reach its children.
     close(TTY_FD);
-    fds.shell_in = copy_cloexec(0, SHELL_IN_FD);
-    fds.shell_out = copy_cloexec(1, SHELL_OUT_FD);
-    fds.shell_diag = copy_cloexec(2, SHELL_DIAG_FD);
-    fds.saved_stdin = copy_cloexec(fds.shell_in, SAVED_STDIN_FD);
+    int failure = 0;
+    fds.shell_in = copy_cloexec(0, SHELL_IN_FD, &failure);
+    fds.shell_out = copy_cloexec(1, SHELL_OUT_FD, &failure);
+    fds.shell_diag = copy_cloexec(2, SHELL_DIAG_FD, &failure);
+    fds.saved_stdin = copy_cloexec(fds.shell_in, SAVED_STDIN_FD, &failure);
     close_other_fds();
+    return failure;
+}
+
+void fds_check_fixed_numbers() {
+    if (getdtablesize() <= SAVED_STDIN_FD) fd_copy_failed(EMFILE);
 }
 
 bool init_streams() {

@@ -29,17 +29,28 @@ extern FILE* output_stream;
 extern FILE* diagnostic_stream;
 
 /// Copies 0, 1, 2 and the input to 16..19 (close-on-exec) and closes every other descriptor.
-void init_descriptors();
+/// Returns 0, or the error of the first copy that could not be made: that descriptor variable
+/// then keeps the number it was to be copied from (the caller reports and gives up).
+[[nodiscard]] int init_descriptors();
+/// Raises "Too many open files" when the descriptor table cannot hold the numbers 15 to 19
+/// (the limit was lowered after start-up): a child that must copy to them would fail.
+void fds_check_fixed_numbers();
+/// Raises the system's text for a descriptor copy that failed with err ("Too many open files"
+/// for a number beyond the table).
+[[noreturn]] void fd_copy_failed(int err);
 /// Replaces the C library's three standard streams by the shell's; false when one cannot be made.
 bool init_streams();
 /// Closes every descriptor but the shell's own and 15.
 void close_other_fds();
 /// Closes 0, 1 and 2 and clears fds_prepared.
 void close_std_fds();
-/// Moves from to to (any number above 2 when to is negative); see fd_copy.
+/// Moves from to to (any number above 2 when to is negative); see fd_copy. from is closed on
+/// every way out.
 int fd_move(int from, int to);
 /// Duplicates from onto to, or onto the lowest free number above 2 when to is negative (a from
-/// above 2 is then returned as it is); -1 when no duplicate can be made.
+/// above 2 is then returned as it is); -1 when no duplicate above 2 can be made. A copy of an
+/// open from onto a given number that fails raises the system's error ("Too many open files");
+/// a closed from is copied as closed, silently.
 int fd_copy(int from, int to);
 /// A line-buffered stream whose descriptor is the current value of *variable (mapped as above).
 FILE* open_descriptor_stream(int* variable, const char* mode);

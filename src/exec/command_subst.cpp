@@ -79,6 +79,7 @@ class OutputWords {
 // Runs one command text and adds its output to the words. "Word too long" is raised only once
 // the child is collected, so that no job of it is left behind.
 void run_and_collect(const CharString& command, OutputWords& out) {
+    fds_check_fixed_numbers();  // else the child's output would miss the pipe
     PipeEnds p;
     make_pipe(p);
     hold_job_in_progress();
@@ -96,7 +97,7 @@ void run_and_collect(const CharString& command, OutputWords& out) {
             close(SHELL_IN_FD);
             close(SAVED_STDIN_FD);
         }
-        init_descriptors();
+        if (int err = init_descriptors()) fd_copy_failed(err);
         static CharString text;
         text = command;
         str_strip(text);

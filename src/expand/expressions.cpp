@@ -112,6 +112,11 @@ bool needs_no_expansion(const CharString& w) {
 // within 3.2 MB of an 8 MB main stack even there. Deeper input gets "Expression Syntax".
 constexpr int MAX_DEPTH = 3000;
 
+// The depth of every evaluation in progress in this process. The child of a { command } runs
+// on its parent's stack, below the frames of the evaluation that forked it, and inherits the
+// count with the stack: an expression nested through { } in expressions stays within the bound.
+int expression_depth = 0;
+
 class Evaluator {
   public:
     Evaluator(const WordVector& words, std::size_t& cursor) : words_(words), cursor_(cursor) {}
@@ -382,7 +387,7 @@ class Evaluator {
 
     const WordVector& words_;
     std::size_t& cursor_;
-    int depth_ = 0;
+    int& depth_ = expression_depth;
 };
 
 }  // namespace

@@ -21,6 +21,10 @@ bool input_done = false;
 InputHooks input_hooks;
 
 namespace {
+int input_nesting = 0;  // sourced files and eval texts being read, one inside the other
+}  // namespace
+
+namespace {
 
 [[noreturn]] void bad_seek(std::int32_t kind) {
     std::fprintf(diagnostic_stream, "Bad seek type %d\n", kind);
@@ -295,4 +299,15 @@ void input_to_eof() {
     if (input.command_string) input.command_used_up = true;
     loop_free_exited();
     input_release();
+}
+
+NestedInput::NestedInput() noexcept {
+    ++input_nesting;
+}
+NestedInput::~NestedInput() {
+    --input_nesting;
+}
+
+bool input_nesting_full() {
+    return input_nesting >= INPUT_NESTING_MAX;
 }

@@ -79,6 +79,25 @@ void input_seek(const InputPosition& pos);
 int read_char(bool want_eof);
 /// Pushes one character back.
 void unread_char(int c);
+/// Nested inputs (sourced files and eval texts, one inside the other) read at once, at most.
+/// Each holds a stretch of the stack, and a sourced file or an eval with descriptors set up
+/// holds descriptors as well: deeper nesting is refused as the system refuses a descriptor when
+/// its table is full ("Too many open files"), so that input that nests itself ends with a
+/// message whatever the limits are and never overflows the stack.
+inline constexpr int INPUT_NESTING_MAX = 100;
+
+/// Counts one nested input for the life of the guard (across a fork too: a child's nesting
+/// goes on from its parent's, on the same stack).
+class NestedInput {
+public:
+    NestedInput() noexcept;
+    ~NestedInput();
+    NestedInput(const NestedInput&) = delete;
+    NestedInput& operator=(const NestedInput&) = delete;
+};
+/// Whether one more nested input would pass INPUT_NESTING_MAX.
+bool input_nesting_full();
+
 /// Marks the input finished and unwinds to the command loop, which then returns.
 [[noreturn]] void input_finish();
 /// Chooses between the seekable window and the in-memory mode for the current descriptor.

@@ -70,12 +70,6 @@ void end_of_input() {
 
 namespace {
 
-// Every nested source holds a descriptor and a stretch of the stack. Nesting deeper than this is
-// refused as the system refuses a descriptor when its table is full, so that a file that sources
-// itself ends with a message whatever the descriptor limit is, and never overflows the stack.
-constexpr int SOURCE_NESTING_MAX = 100;
-int source_nesting = 0;  // files being sourced, one inside the other
-
 // Opens a saved history for reading; -1 unless it is a regular file. A FIFO would block the open
 // and a device such as /dev/zero never ends, so anything else is passed over as a missing file is.
 int open_history_file(const char* path) {
@@ -206,9 +200,10 @@ void source_file(int fd, bool check_status, bool load_history) {
         mask_change(SIG_SETMASK, &before, nullptr);
     }
     input_check_seekable();
-    ++source_nesting;
-    bool abandoned = run_recovering([] { run_command_loop(false); });
-    --source_nesting;
+    bool abandoned = run_recovering([] {
+        NestedInput nested;
+        run_command_loop(false);
+    });
     input = std::move(saved.input_state);
     close(fd);
     fds.shell_in = saved.shell_in;
@@ -249,15 +244,13 @@ void builtin_source(WordVector& words, CommandNode&) {
     }
     CharString name = glob_one(words[name_index], ONE_AMBIGUOUS);
     const char* path = to_byte_string(name);
-    if (source_nesting >= SOURCE_NESTING_MAX) {
-        error_raise(ERR_NAME_TEXT, path, std::strerror(EMFILE));
-    }
+    if (input_nesting_full()) error_raise(ERR_NAME_TEXT, path, std::strerror(EMFILE));
     int fd = load_history ? open_history_file(path) : open(path, O_RDONLY);
+    if (fd >= 0) fd = fd_move(fd, -1);
     if (fd < 0) {
         if (load_history) return;
         error_raise(ERR_NAME_TEXT, path, std::strerror(errno));
     }
-    fd = fd_move(fd, -1);
     set_cloexec(fd);
     source_file(fd, false, load_history);
 }

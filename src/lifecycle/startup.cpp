@@ -110,6 +110,22 @@ void set_up_job_control() {
     }
 }
 
+// Imports a value of the environment at a recovery point of its own: an error in it (a PATH
+// component that matches no file, names an unknown user or is badly formed) is reported and
+// start-up goes on. Nothing has been read yet, and the fault is the environment's, not the
+// input's: the shell input is set aside meanwhile, so that the error does not throw away the
+// script or the -c text as it throws away pending input.
+template <class Step>
+void import_step(Step&& step) {
+    InputState saved = std::move(input);
+    const int shell_in = fds.shell_in;
+    input = InputState{};
+    fds.shell_in = -1;
+    run_recovering(step);
+    input = std::move(saved);
+    fds.shell_in = shell_in;
+}
+
 // Reads the start-up files and the saved history, each abandoned by an error in it.
 void read_startup_files(const Options& opt) {
     bool read_hash = false;
@@ -157,29 +173,8 @@ void read_startup_files(const Options& opt) {
     }
 }
 
-}  // namespace
-
-void wire_shell() {
-    signal_actions.interrupt = interrupt_action;
-    signal_actions.child = reap_children;
-    signal_actions.hangup = hangup_action;
-    recovery_hooks.discard_input = input_to_eof;
-    recovery_hooks.set_error_status = set_status_after_error;
-    reentry.command_substitute = command_substitute;
-    reentry.run_brace_command = run_brace_command;
-    reentry.find_builtin = find_builtin;
-    reentry.run_builtin = run_builtin;
-    reentry.run_command_loop = run_command_loop;
-    reentry.source_file = source_file;
-    reentry.logout_sequence = logout_sequence;
-    install_special_variables();
-    input_hooks.read_terminal_line = complete_line;
-    input_hooks.end_of_input = end_of_input;
-    completion_prompt = print_prompt;
-}
-
-int shell_main(int argc, char** argv) {
-    wire_shell();
+// The start-up sequence and the command loop; see shell_main.
+[[noreturn]] void start_shell(int argc, char** argv) {
     record_start_usage();
     env_init(environ);
     char* program = argc > 0 ? argv[0] : const_cast<char*>("orv");
@@ -202,8 +197,17 @@ int shell_main(int argc, char** argv) {
     std::setlocale(LC_ALL, "");
     locale_changed();
     signals_init();
-    init_descriptors();
+    // Before anything can fork (a PATH component in backquotes runs a command): a child that
+    // ends before the handler is there would leave its wait asleep for good.
+    install_child_handler();
+    const int copy_error = init_descriptors();
     if (!init_streams()) exit_now(1);
+    if (copy_error != 0) {
+        // The descriptor that could not be copied is still where it was, so the message
+        // reaches the standard error.
+        shell.fork_depth = 1;
+        fd_copy_failed(copy_error);
+    }
     set_word("status", chars("0"));
 
     const char* home = std::getenv("HOME");
@@ -291,7 +295,10 @@ int shell_main(int argc, char** argv) {
     }
 
     if (std::optional<CharView> path = env_lookup("PATH")) {
-        var_store(chars("path"), expand_value(path_components(*path)), shell_variables);
+        import_step([&] {
+            errors.error_name = "PATH";
+            var_store(chars("path"), expand_value(path_components(*path)), shell_variables);
+        });
     } else {
         WordVector dirs;
         if (is_directory("/bin")) dirs.push_back(chars("/bin"));
@@ -330,7 +337,6 @@ int shell_main(int argc, char** argv) {
     if (!shell.handle_interrupts && shell.inherited_sigint.sa_handler == SIG_DFL) {
         shell.handle_interrupts = true;
     }
-    install_child_handler();
 
     // The start-up recovery point: an error in a start-up file abandons the rest of them, and
     // when the command loop does not catch errors, every error comes back here.
@@ -364,4 +370,44 @@ int shell_main(int argc, char** argv) {
     }
     save_history();
     exit_with_status();
+}
+
+}  // namespace
+
+void wire_shell() {
+    signal_actions.interrupt = interrupt_action;
+    signal_actions.child = reap_children;
+    signal_actions.hangup = hangup_action;
+    recovery_hooks.discard_input = input_to_eof;
+    recovery_hooks.set_error_status = set_status_after_error;
+    reentry.command_substitute = command_substitute;
+    reentry.run_brace_command = run_brace_command;
+    reentry.find_builtin = find_builtin;
+    reentry.run_builtin = run_builtin;
+    reentry.run_command_loop = run_command_loop;
+    reentry.source_file = source_file;
+    reentry.logout_sequence = logout_sequence;
+    install_special_variables();
+    input_hooks.read_terminal_line = complete_line;
+    input_hooks.end_of_input = end_of_input;
+    completion_prompt = print_prompt;
+}
+
+int shell_main(int argc, char** argv) {
+    wire_shell();
+    // Every error of start-up has its recovery point or ends the shell by itself; this is for
+    // what nothing else can catch, so that no exception ends the shell with an abort.
+    try {
+        start_shell(argc, argv);
+    } catch (const std::bad_alloc&) {
+        if (diagnostic_stream) {
+            shell.fork_depth = 1;
+            error_raise(ERR_NO_MEMORY);
+        }
+        static constexpr char message[] = "Out of memory.\n";
+        [[maybe_unused]] ssize_t n = write(2, message, sizeof message - 1);
+    } catch (const ShellError&) {
+        // Reported already.
+    }
+    exit_now(1);
 }

@@ -60,6 +60,8 @@ bool expand_command(WordList& line, LexWord* p, LexWord* e) {
     }
     const WordVector* text = var_lookup(CharView(p->word), aliases);
     if (!text) return false;
+    // An alias that runs eval or source of itself comes back here one input deeper each time.
+    if (input_nesting_full()) error_raise(ERR_ALIAS_LOOP);
     WordList fresh;
     bool had_history;
     {

@@ -14,7 +14,7 @@
 #include "exec/command_hash.h"
 #include "exec/command_search.h"
 #include "jobs/job_control.h"
-#include "lifecycle/command_loop.h"
+#include "builtins/source_eval.h"
 #include "builtins/var_commands.h"
 
 void noop_builtin(WordVector&, CommandNode&) {}

@@ -60,6 +60,17 @@ std::optional<WordVector> glob_words(const WordVector& words, int kind) {
     return v;
 }
 
+WordVector glob_arguments(const WordVector& words, ErrorCode no_match) {
+    WordVector args(words.begin() + 1, words.end());
+    if (int kind = glob_classify(args)) {
+        std::optional<WordVector> out = glob_words(args, kind);
+        if (!out) error_raise(no_match);
+        return std::move(*out);
+    }
+    clear_quote_marks(args);
+    return args;
+}
+
 WordVector expand_value(WordVector value) {
     const int kind = glob_classify(value);
     if (kind == 0) return value;

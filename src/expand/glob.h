@@ -8,6 +8,7 @@
 #include <optional>
 
 #include "core/chars.h"
+#include "core/errors.h"
 
 /// Bits of glob_classify.
 enum ExpansionKind : int {
@@ -29,6 +30,9 @@ int glob_classify(const WordVector& words);
 std::optional<WordVector> glob_words(const WordVector& words, int kind);
 /// Expands one word to exactly one ("No match"; several words as the mode says).
 CharString glob_one(const CharString& word, int mode);
+/// The arguments words[1...] after file-name generation when they need it, else copied without
+/// quote marks; raises no_match when a pattern matches nothing.
+WordVector glob_arguments(const WordVector& words, ErrorCode no_match);
 /// A value as set, foreach, alias and the path import store it: file-name generation when it has
 /// anything to expand ("No match" under the current name prefix when that yields nothing).
 WordVector expand_value(WordVector value);

@@ -12,6 +12,7 @@
 #include <cstring>
 #include <utility>
 
+#include "input/input_frame.h"
 #include "input/loop_stack.h"
 #include "core/descriptors.h"
 #include "core/errors.h"
@@ -69,20 +70,6 @@ void end_of_input() {
 
 
 namespace {
-
-// Opens a saved history for reading; -1 unless it is a regular file. A FIFO would block the open
-// and a device such as /dev/zero never ends, so anything else is passed over as a missing file is.
-int open_history_file(const char* path) {
-    int fd = open(path, O_RDONLY | O_NONBLOCK);
-    if (fd < 0) return -1;
-    struct stat st;
-    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-        close(fd);
-        return -1;
-    }
-    fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
-    return fd;
-}
 
 // One pass over one line: read it, enter it in the history, expand, parse, run.
 void read_and_run_line(bool catch_errors, WordList& line, CommandTree& tree) {
@@ -171,48 +158,12 @@ void source_file(int fd, bool check_status, bool load_history) {
         close(fd);
         return;
     }
-    // Everything the nested input replaces, restored on every way out.
-    struct SourceFrame {
-        InputState input_state;
-        int shell_in;
-        bool interactive;
-        std::optional<CharString> label;
-        std::unique_ptr<LoopFrame> loops;
-        bool history_loading;
-        int history_char;
-        bool source_in_progress;
-    } saved{std::move(input), fds.shell_in,
-            shell.interactive, std::move(session.interrupt_label),
-            std::move(loop_stack), session.history_loading,
-            lexer.history_char, session.source_in_progress};
-    session.source_in_progress = true;
+    bool abandoned;
     {
-        sigset_t before;
-        mask_change(SIG_BLOCK, nullptr, &before);
-        hold_interrupts();
-        input = InputState{};
-        fds.shell_in = fd;
-        shell.interactive = isatty(fd);
-        session.interrupt_label.reset();
-        loop_stack.reset();
-        session.history_loading = load_history;
-        if (load_history) lexer.history_char = 0;
-        mask_change(SIG_SETMASK, &before, nullptr);
+        InputFrame frame(fd, load_history ? SourceReading::HISTORY_LINES : SourceReading::COMMANDS);
+        input_check_seekable();
+        abandoned = run_recovering([] { run_command_loop(false); });
     }
-    input_check_seekable();
-    bool abandoned = run_recovering([] {
-        NestedInput nested;
-        run_command_loop(false);
-    });
-    input = std::move(saved.input_state);
-    close(fd);
-    fds.shell_in = saved.shell_in;
-    shell.interactive = saved.interactive;
-    session.interrupt_label = std::move(saved.label);
-    loop_stack = std::move(saved.loops);
-    if (session.history_loading) lexer.history_char = saved.history_char;
-    session.history_loading = saved.history_loading;
-    session.source_in_progress = saved.source_in_progress;
     if (abandoned) error_raise(ERRF_SILENT);
 }
 
@@ -232,25 +183,4 @@ void source_system_file(const char* path) {
     fd = fd_move(fd, -1);
     set_cloexec(fd);
     source_file(fd, false, false);
-}
-
-void builtin_source(WordVector& words, CommandNode&) {
-    bool load_history = false;
-    std::size_t name_index = 1;
-    if (words[1] == chars("-h")) {
-        load_history = true;
-        name_index = 2;
-        if (words.size() < 3) error_raise(ERR_NO_H_OPERAND | ERRF_NAME);
-    }
-    CharString name = glob_one(words[name_index], ONE_AMBIGUOUS);
-    const char* path = to_byte_string(name);
-    if (input_nesting_full()) error_raise(ERR_NAME_TEXT, path, std::strerror(EMFILE));
-    int fd = load_history ? open_history_file(path) : open(path, O_RDONLY);
-    if (fd >= 0) fd = fd_move(fd, -1);
-    if (fd < 0) {
-        if (load_history) return;
-        error_raise(ERR_NAME_TEXT, path, std::strerror(errno));
-    }
-    set_cloexec(fd);
-    source_file(fd, false, load_history);
 }

@@ -16,5 +16,3 @@ void source_file(int fd, bool check_status, bool load_history);
 void source_home_file(const CharString& dir, const char* name);
 /// Sources a start-up file of the system when it can be opened.
 void source_system_file(const char* path);
-/// The source builtin: source [-h] name.
-void builtin_source(WordVector& words, CommandNode& node);

@@ -24,6 +24,7 @@
 #include "exec/command_hash.h"
 #include "input/input_buffer.h"
 #include "input/lexer.h"
+#include "builtins/source_eval.h"
 #include "builtins/table.h"
 #include "complete/completion.h"
 #include "exec/command_subst.h"

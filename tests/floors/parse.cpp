@@ -11,7 +11,9 @@ TEST(ParseFloor, TreeOfAPipeline) {
     for (const char* w : {"ls", "|", "wc", ";", "echo", "x"}) line.append(chars(w));
     line.append(chars("\n"));
     CommandTree tree = parse_commands(line.first(), line.head(), 0);
-    EXPECT_EQ(debug_tree(tree.get()), "(list (pipe (simple ls) (simple wc)) (simple echo x))");
+    // The final newline word is a separator like ;.
+    EXPECT_EQ(debug_tree(tree.get()),
+              "(list (pipe (simple ls) (simple wc)) (list - (simple echo x)))");
     EXPECT_FALSE(errors.pending_error);
     EXPECT_GE(keyword_lookup(chars("foreach")), 0);
 }

@@ -310,7 +310,7 @@ void require_loop() {
 void run_again(CommandNode& node) {
     node.node_flags = static_cast<std::uint16_t>(
         (node.node_flags & (FLAG_NICE | FLAG_NOHUP | FLAG_TIME)) | FLAG_REPEAT);
-    execute_tree(&node, shell.terminal_pgrp > 0 ? shell.terminal_pgrp : -1, nullptr, nullptr);
+    execute_tree(&node, job_group_of_shell(), nullptr, nullptr);
 }
 
 // Checks a loop variable's name as foreach requires.

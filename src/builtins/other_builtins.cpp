@@ -21,7 +21,6 @@
 #include "expand/glob.h"
 #include "input/input_buffer.h"
 #include "jobs/job_control.h"
-#include "lifecycle/interrupts.h"
 #include "core/signals.h"
 
 #if defined(__SANITIZE_ADDRESS__)

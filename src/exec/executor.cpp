@@ -23,7 +23,6 @@
 #include "expand/substitute.h"
 #include "jobs/job_reports.h"
 #include "jobs/process_table.h"
-#include "lifecycle/interrupts.h"
 #include "core/signals.h"
 #include "vars/variables.h"
 
@@ -159,7 +158,7 @@ bool needs_descriptors(const CommandNode& node, const BuiltinEntry* builtin, boo
 // failure of the line: status stays as the command left it.
 void wait_for_pipeline_before(bool background) {
     release_sigchld();
-    if (jobs.job_in_progress && !background) collect_free_entries(JobStatus::Keep);
+    if (jobs.job_in_progress && !background) wait_for_job_in_progress(JobStatus::Keep);
 }
 
 // A command that runs nothing (no words left, or skipped under -n) still takes its place in
@@ -225,7 +224,7 @@ void run_command_here(CommandNode& node, const BuiltinEntry* builtin, PipeEnds* 
     fds.fds_prepared = false;
     if (node.body) {
         node.body->node_flags |= node.node_flags & FLAG_NO_INTERRUPT;
-        execute_tree(node.body.get(), -1, nullptr, nullptr);
+        execute_tree(node.body.get(), JobGroup::NONE, nullptr, nullptr);
     }
     exit_with_status();
 }
@@ -238,9 +237,9 @@ void run_command_here(CommandNode& node, const BuiltinEntry* builtin, PipeEnds* 
 // loop, medians of 5 rounds, same run): vfork 1515 ms wall / 1446 ms user+system, fork
 // 2068 ms / 1887 ms, dash 1323-1410 ms. fork copies the shell's page tables for every program
 // and costs about 30% more; vfork keeps orv at the posix_spawn floor.
-pid_t shared_memory_fork(CommandNode& node, int wants_terminal, PipeEnds* pipe_in,
+pid_t shared_memory_fork(CommandNode& node, JobGroup wants_terminal, PipeEnds* pipe_in,
                          PipeEnds* pipe_out, ChildScratch& scratch) {
-    if (wants_terminal >= 0 && !executor.sigchld_held && !shell.no_execute) hold_sigchld();
+    if (wants_terminal != JobGroup::NONE && !executor.sigchld_held && !shell.no_execute) hold_sigchld();
     sigset_t hold, before;
     sigemptyset(&hold);
     sigaddset(&hold, SIGCHLD);
@@ -282,7 +281,7 @@ pid_t shared_memory_fork(CommandNode& node, int wants_terminal, PipeEnds* pipe_i
                     signal(SIGINT, child_interrupt);
                     signal(SIGQUIT, SIG_DFL);
                 }
-                if (wants_terminal >= 0) {
+                if (wants_terminal != JobGroup::NONE) {
                     signal(SIGTSTP, SIG_DFL);
                     signal(SIGTTIN, SIG_DFL);
                     signal(SIGTTOU, SIG_DFL);
@@ -320,7 +319,7 @@ pid_t shared_memory_fork(CommandNode& node, int wants_terminal, PipeEnds* pipe_i
     return pid;
 }
 
-void execute_command(CommandNode& node, int wants_terminal, PipeEnds* pipe_in,
+void execute_command(CommandNode& node, JobGroup wants_terminal, PipeEnds* pipe_in,
                      PipeEnds* pipe_out) {
     HeldSigchldReset held_sigchld_reset;
     const bool simple = node.node_type == CMD_SIMPLE;
@@ -374,7 +373,7 @@ void execute_command(CommandNode& node, int wants_terminal, PipeEnds* pipe_in,
     bool full =
         !simple || (f & (FLAG_REPEAT | FLAG_BACKGROUND)) || builtin || substitutes_in_child(node);
     if (full) {
-        if (wants_terminal >= 0 && !executor.sigchld_held) hold_sigchld();
+        if (wants_terminal != JobGroup::NONE && !executor.sigchld_held) hold_sigchld();
         pid_t pid = fork_child(&node, wants_terminal);
         if (pid == 0) {
             release_sigchld();
@@ -401,18 +400,18 @@ void execute_command(CommandNode& node, int wants_terminal, PipeEnds* pipe_in,
     if (!fds.fds_prepared && (f & FLAG_HERE_DOC)) close(0);
     if (!(f & FLAG_PIPE_OUT)) {
         release_sigchld();
-        if (!(f & FLAG_BACKGROUND)) collect_free_entries();
+        if (!(f & FLAG_BACKGROUND)) wait_for_job_in_progress();
     }
 }
 
 // The walk itself; the here documents of the tree have been read.
-void run_tree(CommandNode* node, int wants_terminal, PipeEnds* pipe_in, PipeEnds* pipe_out) {
+void run_tree(CommandNode* node, JobGroup wants_terminal, PipeEnds* pipe_in, PipeEnds* pipe_out) {
     // Lists and pipelines are walked in a loop rather than by recursion on their right side,
     // so that a line of many commands needs no deep stack. The pipes between the processes of
     // a pipeline live here, at stable addresses, until the walk is done.
     std::list<PipeEnds> pipes;
     while (node) {
-        if (node->node_flags & FLAG_BACKGROUND) wants_terminal = 0;
+        if (node->node_flags & FLAG_BACKGROUND) wants_terminal = JobGroup::JOIN;
         CommandNode* left = node->left.get();
         CommandNode* right = node->right.get();
         switch (node->node_type) {
@@ -427,7 +426,7 @@ void run_tree(CommandNode* node, int wants_terminal, PipeEnds* pipe_in, PipeEnds
                                                          FLAG_NO_FORK | FLAG_NO_INTERRUPT);
                 right->node_flags |= FLAG_PIPE_IN;
                 // The right side is walked in this loop too: a pipe nests to the right.
-                if (wants_terminal >= 0) wants_terminal = 0;
+                if (wants_terminal != JobGroup::NONE) wants_terminal = JobGroup::JOIN;
                 pipe_in = &p;
                 node = right;
                 continue;
@@ -468,7 +467,7 @@ void run_tree(CommandNode* node, int wants_terminal, PipeEnds* pipe_in, PipeEnds
 
 }  // namespace
 
-void execute_tree(CommandNode* node, int wants_terminal, PipeEnds* pipe_in, PipeEnds* pipe_out) {
+void execute_tree(CommandNode* node, JobGroup wants_terminal, PipeEnds* pipe_in, PipeEnds* pipe_out) {
     read_documents_ahead(node);
     run_tree(node, wants_terminal, pipe_in, pipe_out);
 }

@@ -19,8 +19,6 @@
 #include "input/input_buffer.h"
 #include "jobs/job_control.h"
 #include "jobs/job_reports.h"
-#include "lifecycle/command_loop.h"
-#include "lifecycle/interrupts.h"
 #include "core/signals.h"
 #include "vars/variables.h"
 
@@ -121,9 +119,9 @@ std::uint16_t job_flags(ProcessEntry* p) {
     return flags;
 }
 
-void join_job_group(int wants_terminal, pid_t group) {
+void join_job_group(JobGroup wants_terminal, pid_t group) {
     sigset_t old;
-    if (wants_terminal > 0) {
+    if (wants_terminal == JobGroup::TAKE_TERMINAL) {
         sigset_t s;
         sigemptyset(&s);
         sigaddset(&s, SIGTSTP);
@@ -131,20 +129,20 @@ void join_job_group(int wants_terminal, pid_t group) {
         sigaddset(&s, SIGTTOU);
         mask_change(SIG_BLOCK, &s, &old);
     }
-    if (wants_terminal >= 0 && setpgid(0, group) != 0) {
+    if (wants_terminal != JobGroup::NONE && setpgid(0, group) != 0) {
         std::fputs("orv: setpgid error.\n", diagnostic_stream);
         std::fflush(diagnostic_stream);
         // A failure is reported as one: the child ends with status 1.
         exit_now(1);
     }
-    if (wants_terminal > 0) {
+    if (wants_terminal == JobGroup::TAKE_TERMINAL) {
         tcsetpgrp(TTY_FD, group);
         mask_change(SIG_SETMASK, &old, nullptr);
     }
     if (shell.terminal_pgrp > 0) shell.terminal_pgrp = 0;
 }
 
-pid_t fork_child(CommandNode* node, int wants_terminal) {
+pid_t fork_child(CommandNode* node, JobGroup wants_terminal) {
     bool ignore_interrupts =
         shell.handle_interrupts &&
         ((shell.terminal_pgrp == -1 && (node->node_flags & FLAG_NO_INTERRUPT)) || session.interrupts_ignored());
@@ -178,7 +176,7 @@ pid_t fork_child(CommandNode* node, int wants_terminal) {
             shell.handle_interrupts = false;
             signal(SIGINT, ignore_interrupts ? SIG_IGN : SIG_DFL);
             signal(SIGQUIT, ignore_interrupts ? SIG_IGN : SIG_DFL);
-            if (wants_terminal >= 0) {
+            if (wants_terminal != JobGroup::NONE) {
                 signal(SIGTSTP, SIG_DFL);
                 signal(SIGTTIN, SIG_DFL);
                 signal(SIGTTOU, SIG_DFL);
@@ -195,7 +193,7 @@ pid_t fork_child(CommandNode* node, int wants_terminal) {
         if (node->node_flags & FLAG_NICE) setpriority(PRIO_PROCESS, 0, node->nice_value);
         return 0;
     }
-    if (wants_terminal >= 0) {
+    if (wants_terminal != JobGroup::NONE) {
         setpgid(pid, jobs.job_in_progress ? jobs.job_in_progress->leader_pid : pid);
     }
     add_process(pid, node);
@@ -383,7 +381,7 @@ void forget_job(ProcessEntry* p) {
     }
 }
 
-void collect_free_entries(JobStatus status) {
+void wait_for_job_in_progress(JobStatus status) {
     {
         SignalsBlocked hold({SIGCHLD});
         for (auto it = jobs.process_table.begin(); it != jobs.process_table.end();) {

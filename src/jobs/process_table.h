@@ -15,6 +15,7 @@
 #include <list>
 
 #include "core/chars.h"
+#include "core/shell.h"
 #include "dirs/directory_stack.h"
 #include "parse/syntax_tree.h"
 
@@ -73,10 +74,22 @@ ProcessEntry* job_leader(ProcessEntry* p);
 /// The union of the flags of the job's processes.
 std::uint16_t job_flags(ProcessEntry* p);
 
+/// What a child does about process groups and the terminal.
+enum class JobGroup : int {
+    NONE = -1,          ///< no process groups (no job control, or a command substitution)
+    JOIN = 0,           ///< joins the group of the job being started
+    TAKE_TERMINAL = 1,  ///< joins the job's group and makes it the terminal's foreground group
+};
+/// The group a command line of the shell runs under: its jobs take the terminal under job
+/// control.
+inline JobGroup job_group_of_shell() {
+    return shell.terminal_pgrp > 0 ? JobGroup::TAKE_TERMINAL : JobGroup::NONE;
+}
+
 /// Forks a full child entered in the table; 0 in the child.
-pid_t fork_child(CommandNode* node, int wants_terminal);
+pid_t fork_child(CommandNode* node, JobGroup wants_terminal);
 /// In a child: joins the job's process group and takes the terminal as asked.
-void join_job_group(int wants_terminal, pid_t group);
+void join_job_group(JobGroup wants_terminal, pid_t group);
 /// Enters a child just started.
 void add_process(pid_t pid, CommandNode* node);
 /// Collects the status of every child that changed state.
@@ -89,7 +102,7 @@ void forget_job(ProcessEntry* p);
 /// shell at the end of the pipeline left (the job is then not a failure of the line either).
 enum class JobStatus { Set, Keep };
 /// Releases the free entries, then waits for the job in progress.
-void collect_free_entries(JobStatus status = JobStatus::Set);
+void wait_for_job_in_progress(JobStatus status = JobStatus::Set);
 /// Waits for a foreground job, reports it and, unless told to keep it, sets status.
 void wait_for_job(ProcessEntry* p, JobStatus status = JobStatus::Set);
 /// Puts the job in progress aside, and back.

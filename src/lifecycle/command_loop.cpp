@@ -103,8 +103,7 @@ void read_and_run_line(bool catch_errors, WordList& line, CommandTree& tree) {
     expand_aliases(line);
     tree = parse_commands(line.first(), line.head(), 0);
     error_raise_pending();
-    execute_tree(tree.get(), shell.terminal_pgrp > 0 ? shell.terminal_pgrp : -1, nullptr,
-                 nullptr);
+    execute_tree(tree.get(), job_group_of_shell(), nullptr, nullptr);
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 #include "core/errors.h"
 #include "core/process_exit.h"
 #include "core/shell.h"
+#include "core/signals.h"
 #include "core/pattern.h"
 
 VariableTree shell_variables;
@@ -144,10 +145,10 @@ void var_unset_matching(const WordVector& words, VariableTree& tree) {
 // ---- Listing ----------------------------------------------------------------------------------
 
 void var_print_all(const VariableTree& tree) {
-    // INTERRUPT CALL POINT: while shell.handle_interrupts is set, SIGINT is to be let through
-    // for the length of the listing, acting between two lines. The interrupt machinery opens
-    // that window here once it exists; until then the listing runs to its end.
+    // An interrupt is let through for the length of the listing and acts between two lines.
+    let_interrupts_through();
     for (const auto& [name, value] : tree) {
+        act_on_signals();
         std::fputs(to_byte_string(name), output_stream);
         std::fputc('\t', output_stream);
         if (value.size() == 1) {
@@ -159,6 +160,7 @@ void var_print_all(const VariableTree& tree) {
         }
         std::fputc('\n', output_stream);
     }
+    hold_interrupts();
 }
 
 // ---- Numbers ----------------------------------------------------------------------------------

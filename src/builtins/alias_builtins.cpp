@@ -5,9 +5,9 @@
 
 #include "core/descriptors.h"
 #include "core/errors.h"
+#include "core/signals.h"
 #include "expand/glob.h"
 #include "input/history.h"
-#include "core/signals.h"
 #include "vars/variables.h"
 
 void builtin_alias(WordVector& words, CommandNode&) {

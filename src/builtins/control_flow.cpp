@@ -7,19 +7,19 @@
 #include <string_view>
 #include <utility>
 
-#include "parse/keywords.h"
-#include "core/pattern.h"
 #include "core/descriptors.h"
 #include "core/errors.h"
+#include "core/pattern.h"
 #include "core/shell.h"
 #include "core/signal_mask.h"
+#include "core/signals.h"
 #include "exec/executor.h"
 #include "expand/expressions.h"
 #include "expand/glob.h"
 #include "expand/substitute.h"
 #include "input/lexer.h"
 #include "jobs/job_control.h"
-#include "core/signals.h"
+#include "parse/keywords.h"
 #include "vars/variables.h"
 
 namespace {

@@ -18,9 +18,13 @@
 #include "jobs/job_control.h"
 #include "vars/variables.h"
 
-void builtin_rehash(WordVector&, CommandNode&) { rehash_path(); }
+void builtin_rehash(WordVector&, CommandNode&) {
+    rehash_path();
+}
 
-void builtin_unhash(WordVector&, CommandNode&) { command_hash.hash_enabled = false; }
+void builtin_unhash(WordVector&, CommandNode&) {
+    command_hash.hash_enabled = false;
+}
 
 void builtin_hashstat(WordVector&, CommandNode&) {
     long hits = command_hash.hash_hits, misses = command_hash.hash_misses;
@@ -113,8 +117,8 @@ void builtin_which(WordVector& words, CommandNode&) {
                 !hash_may_contain(start, i)) {
                 continue;
             }
-            std::string candidate = is_dot_or_empty(d) ? to_bytes(name)
-                                                       : to_bytes(d) + "/" + to_bytes(name);
+            std::string candidate =
+                is_dot_or_empty(d) ? to_bytes(name) : to_bytes(d) + "/" + to_bytes(name);
             if (candidate.size() > 1023) candidate.resize(1023);
             struct stat st;
             if (stat(candidate.c_str(), &st) != 0 || !S_ISREG(st.st_mode) ||

@@ -10,18 +10,18 @@
 #include <cstring>
 #include <optional>
 
-#include "exec/reentry.h"
-#include "input/history.h"
-#include "core/process_exit.h"
 #include "builtins/printf.h"
 #include "core/descriptors.h"
 #include "core/errors.h"
+#include "core/process_exit.h"
 #include "core/shell.h"
 #include "core/signal_mask.h"
+#include "core/signals.h"
+#include "exec/reentry.h"
 #include "expand/glob.h"
+#include "input/history.h"
 #include "input/input_buffer.h"
 #include "jobs/job_control.h"
-#include "core/signals.h"
 
 #if defined(__SANITIZE_ADDRESS__)
 #define ORV_ADDRESS_SANITIZER 1

@@ -4,18 +4,18 @@
 
 #include "builtins/alias_builtins.h"
 #include "builtins/control_flow.h"
-#include "builtins/limits.h"
-#include "builtins/other_builtins.h"
-#include "jobs/usage.h"
-#include "core/errors.h"
 #include "builtins/dir_builtins.h"
 #include "builtins/hash_builtins.h"
+#include "builtins/limits.h"
+#include "builtins/other_builtins.h"
+#include "builtins/source_eval.h"
+#include "builtins/var_commands.h"
+#include "core/errors.h"
 #include "dirs/directory_stack.h"
 #include "exec/command_hash.h"
 #include "exec/command_search.h"
 #include "jobs/job_control.h"
-#include "builtins/source_eval.h"
-#include "builtins/var_commands.h"
+#include "jobs/usage.h"
 
 void noop_builtin(WordVector&, CommandNode&) {}
 
@@ -165,4 +165,3 @@ void run_builtin(CommandNode& node, const BuiltinEntry& entry) {
     if (args > entry.max_args) error_raise(ERR_TOO_MANY_ARGS | ERRF_NAME);
     entry.perform(node.words, node);
 }
-

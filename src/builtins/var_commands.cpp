@@ -2,13 +2,13 @@
 
 #include <cstdio>
 
-#include "core/pattern.h"
 #include "core/descriptors.h"
 #include "core/errors.h"
+#include "core/pattern.h"
+#include "core/signals.h"
 #include "exec/command_hash.h"
 #include "expand/expressions.h"
 #include "expand/glob.h"
-#include "core/signals.h"
 #include "vars/environment.h"
 #include "vars/variables.h"
 

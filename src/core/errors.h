@@ -144,9 +144,9 @@ const char* error_message(ErrorCode index);
 /// The error state of the process.
 struct ErrorState {
     std::optional<std::string> pending_error;  ///< the first deferred message of the line
-    std::string error_name;  ///< printed before the message with ERRF_NAME
-    bool error_seen = false;  ///< set by every error_raise; tested by the command loop
-    bool exit_on_error = false;  ///< -e: any immediate error ends the shell
+    std::string error_name;                    ///< printed before the message with ERRF_NAME
+    bool error_seen = false;       ///< set by every error_raise; tested by the command loop
+    bool exit_on_error = false;    ///< -e: any immediate error ends the shell
     bool cleanup_pending = false;  ///< an error unwinds; the recovery point has yet to clean up
 };
 extern ErrorState errors;
@@ -195,7 +195,7 @@ void error_set_name(const CharString& word);
 /// A place to which errors unwind: it records the signal mask in force when it is made and
 /// restores it when control comes back.
 class RecoveryPoint {
-public:
+  public:
     RecoveryPoint() noexcept;
     /// Control came back here: after an error, throws away the pending input, sets status to 1
     /// and takes the terminal back; then restores the mask recorded at installation.
@@ -203,7 +203,7 @@ public:
     /// Restores the mask recorded at installation.
     void restore_mask() const noexcept;
 
-private:
+  private:
     sigset_t mask_;
 };
 

@@ -29,8 +29,8 @@ struct ShellFlags {
     struct sigaction inherited_sigterm {};  ///< disposition of SIGTERM received from the parent
     uid_t real_uid = 0, effective_uid = 0;
     gid_t real_gid = 0, effective_gid = 0;
-    CharString pid_text;        ///< the shell's process id in decimal ($$)
-    CharString script_name;     ///< the script file given as argument ($0); empty when none
+    CharString pid_text;     ///< the shell's process id in decimal ($$)
+    CharString script_name;  ///< the script file given as argument ($0); empty when none
     bool has_script_name = false;
 };
 extern ShellFlags shell;

@@ -11,7 +11,9 @@ bool known = false;
 
 // Both sets are built from empty sets by the calls here, so the bytes beyond the signals the
 // system has are 0 in both.
-bool same(const sigset_t& a, const sigset_t& b) { return std::memcmp(&a, &b, sizeof a) == 0; }
+bool same(const sigset_t& a, const sigset_t& b) {
+    return std::memcmp(&a, &b, sizeof a) == 0;
+}
 }  // namespace
 
 void mask_change(int how, const sigset_t* set, sigset_t* old) {
@@ -70,4 +72,6 @@ SignalsBlocked::SignalsBlocked(std::initializer_list<int> signals) noexcept {
     mask_change(SIG_BLOCK, &s, &before_);
 }
 
-SignalsBlocked::~SignalsBlocked() { mask_change(SIG_SETMASK, &before_, nullptr); }
+SignalsBlocked::~SignalsBlocked() {
+    mask_change(SIG_SETMASK, &before_, nullptr);
+}

@@ -16,7 +16,7 @@ void unblock_signal(int sig);
 
 /// Blocks some signals for its lifetime, then puts back the whole mask it found.
 class SignalsBlocked {
-public:
+  public:
     /// Blocks the signals named (none: only remembers the mask, for a change made later).
     explicit SignalsBlocked(std::initializer_list<int> signals) noexcept;
     /// Puts back the mask in force when the guard was made.
@@ -28,6 +28,6 @@ public:
     /// Puts back this mask instead, on the way out.
     void put_back(const sigset_t& mask) noexcept { before_ = mask; }
 
-private:
+  private:
     sigset_t before_;  ///< the mask to put back
 };

@@ -44,13 +44,17 @@ bool interrupt_is_blocked() {
 
 }  // namespace
 
-void signals_init() { signal_records.owner = getpid(); }
+void signals_init() {
+    signal_records.owner = getpid();
+}
 
 void install_interrupt_handler() {
     install(SIGINT, record_interrupt, 0);
     interrupt_routine = true;
 }
-void install_child_handler() { install(SIGCHLD, record_child, SA_RESTART); }
+void install_child_handler() {
+    install(SIGCHLD, record_child, SA_RESTART);
+}
 void install_hangup_handlers() {
     install(SIGHUP, record_hangup, SA_RESTART);
     install(SIGXCPU, record_hangup, SA_RESTART);
@@ -67,13 +71,17 @@ void hold_interrupts() {
     if (shell.handle_interrupts && interrupt_routine) block_signal(SIGINT);
 }
 
-void interrupt_routine_replaced() { interrupt_routine = false; }
+void interrupt_routine_replaced() {
+    interrupt_routine = false;
+}
 
 void act_on_signals() {
     // A record without a registered action is dropped, so that no wait keeps waking for it.
     if (int sig = signal_records.hangup) {
-        if (!signal_actions.hangup) signal_records.hangup = 0;
-        else signal_actions.hangup(sig);
+        if (!signal_actions.hangup)
+            signal_records.hangup = 0;
+        else
+            signal_actions.hangup(sig);
     }
     if (signal_records.child) {
         signal_records.child = 0;
@@ -98,7 +106,9 @@ void wait_readable(int fd) {
             act_on_signals();
             mask_change(SIG_BLOCK, &hold, nullptr);
         }
-        struct pollfd p {fd, POLLIN, 0};
+        struct pollfd p {
+            fd, POLLIN, 0
+        };
         int r = ppoll(&p, 1, nullptr, &before);
         if (r > 0 || (r < 0 && errno != EINTR)) return;  // input, or an error for read to report
     }

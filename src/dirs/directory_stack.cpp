@@ -8,9 +8,9 @@
 #include <optional>
 #include <string>
 
-#include "core/process_exit.h"
 #include "core/descriptors.h"
 #include "core/errors.h"
+#include "core/process_exit.h"
 #include "vars/environment.h"
 #include "vars/variables.h"
 
@@ -458,7 +458,9 @@ CharString dir_follow(const CharString& name) {
     error_raise(ERR_NAME_TEXT, to_visible(name), std::strerror(err));
 }
 
-void dir_enter(const DirEntry* e) { enter(e); }
+void dir_enter(const DirEntry* e) {
+    enter(e);
+}
 
 void dir_replace_current(DirEntry* found) {
     DirEntry* old = current_dir;

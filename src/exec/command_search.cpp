@@ -1,4 +1,3 @@
-#include "core/signal_mask.h"
 #include "exec/command_search.h"
 
 #include <fcntl.h>
@@ -13,6 +12,7 @@
 #include "core/descriptors.h"
 #include "core/errors.h"
 #include "core/shell.h"
+#include "core/signal_mask.h"
 #include "exec/command_hash.h"
 #include "expand/glob.h"
 #include "input/input_buffer.h"
@@ -133,7 +133,9 @@ bool expand_command_words(CommandNode& node, ChildScratch& scratch, const Search
 
 }  // namespace
 
-bool is_dot_or_empty(const CharString& d) { return d.empty() || (d.size() == 1 && d[0] == '.'); }
+bool is_dot_or_empty(const CharString& d) {
+    return d.empty() || (d.size() == 1 && d[0] == '.');
+}
 
 const WordVector& search_list(bool has_slash) {
     static const WordVector just_the_name{CharString()};

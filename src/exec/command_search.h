@@ -10,11 +10,11 @@
 /// What a shared-memory child allocates for the search and still holds when it executes its
 /// program or ends: kept in the shell's frame and released by the shell afterwards.
 struct ChildScratch {
-    std::string suffix;                  ///< "/" and the command name
-    std::string candidate;               ///< the path being tried
-    CharString exec_path;                ///< the name reported when the search fails
-    std::optional<ByteVector> argv;      ///< the argument vector of the execution
-    std::string interpreter;             ///< the script fallback's interpreter path
+    std::string suffix;              ///< "/" and the command name
+    std::string candidate;           ///< the path being tried
+    CharString exec_path;            ///< the name reported when the search fails
+    std::optional<ByteVector> argv;  ///< the argument vector of the execution
+    std::string interpreter;         ///< the script fallback's interpreter path
 };
 
 /// Expands the command's words, searches path and executes the program; never returns.

@@ -1,4 +1,3 @@
-#include "core/signal_mask.h"
 #include "exec/executor.h"
 
 #include <sys/resource.h>
@@ -14,16 +13,16 @@
 #include "core/descriptors.h"
 #include "core/errors.h"
 #include "core/shell.h"
-#include "core/shell.h"
+#include "core/signal_mask.h"
+#include "core/signals.h"
 #include "exec/builtin_entry.h"
-#include "exec/reentry.h"
 #include "exec/command_search.h"
 #include "exec/redirections.h"
+#include "exec/reentry.h"
 #include "expand/here_document.h"
 #include "expand/substitute.h"
 #include "jobs/job_reports.h"
 #include "jobs/process_table.h"
-#include "core/signals.h"
 #include "vars/variables.h"
 
 namespace {
@@ -52,7 +51,9 @@ bool words_are(const WordVector& w, std::size_t i, std::string_view text) {
     return i < w.size() && equals(w[i], text);
 }
 
-bool has_property(const BuiltinEntry* b, BuiltinProperty p) { return b && b->has(p); }
+bool has_property(const BuiltinEntry* b, BuiltinProperty p) {
+    return b && b->has(p);
+}
 
 // The prefix words nice, nohup and time become flags of the command.
 void take_prefix_words(CommandNode& node) {
@@ -84,7 +85,9 @@ void take_prefix_words(CommandNode& node) {
     }
 }
 
-void child_interrupt(int sig) { _exit(sig); }
+void child_interrupt(int sig) {
+    _exit(sig);
+}
 
 // True when the word, or one of the words, still holds a command substitution (a plain
 // backquote).
@@ -239,7 +242,8 @@ void run_command_here(CommandNode& node, const BuiltinEntry* builtin, PipeEnds* 
 // and costs about 30% more; vfork keeps orv at the posix_spawn floor.
 pid_t shared_memory_fork(CommandNode& node, JobGroup wants_terminal, PipeEnds* pipe_in,
                          PipeEnds* pipe_out, ChildScratch& scratch) {
-    if (wants_terminal != JobGroup::NONE && !executor.sigchld_held && !shell.no_execute) hold_sigchld();
+    if (wants_terminal != JobGroup::NONE && !executor.sigchld_held && !shell.no_execute)
+        hold_sigchld();
     sigset_t hold, before;
     sigemptyset(&hold);
     sigaddset(&hold, SIGCHLD);
@@ -252,13 +256,14 @@ pid_t shared_memory_fork(CommandNode& node, JobGroup wants_terminal, PipeEnds* p
         bool error_seen;
         Descriptors descriptors;
         ExecutorState exec;
-    } saved{shell.fork_depth, shell.handle_interrupts, shell.terminal_pgrp,
-            errors.error_seen,  fds,                     executor};
+    } saved{shell.fork_depth, shell.handle_interrupts, shell.terminal_pgrp, errors.error_seen, fds,
+            executor};
     std::fflush(output_stream);
     std::fflush(diagnostic_stream);
     bool ignore_interrupts =
         shell.handle_interrupts &&
-        ((shell.terminal_pgrp == -1 && (node.node_flags & FLAG_NO_INTERRUPT)) || session.interrupts_ignored());
+        ((shell.terminal_pgrp == -1 && (node.node_flags & FLAG_NO_INTERRUPT)) ||
+         session.interrupts_ignored());
     pid_t group = jobs.job_in_progress ? jobs.job_in_progress->leader_pid : 0;
 
     pid_t pid = vfork();
@@ -355,10 +360,11 @@ void execute_command(CommandNode& node, JobGroup wants_terminal, PipeEnds* pipe_
         node.node_flags &= static_cast<std::uint16_t>(~FLAG_NICE);
     }
     const std::uint16_t f = node.node_flags;
-    bool forks = (f & FLAG_TIME) ||
-                 (!(f & FLAG_NO_FORK) &&
-                  (!builtin || (f & (FLAG_PIPE_OUT | FLAG_BACKGROUND | FLAG_NICE | FLAG_NOHUP)))) ||
-                 (has_property(builtin, BUILTIN_FORKS_IN_PIPE) && (f & (FLAG_PIPE_IN | FLAG_PIPE_OUT)));
+    bool forks =
+        (f & FLAG_TIME) ||
+        (!(f & FLAG_NO_FORK) &&
+         (!builtin || (f & (FLAG_PIPE_OUT | FLAG_BACKGROUND | FLAG_NICE | FLAG_NOHUP)))) ||
+        (has_property(builtin, BUILTIN_FORKS_IN_PIPE) && (f & (FLAG_PIPE_IN | FLAG_PIPE_OUT)));
     ChildScratch scratch;
     if (!forks) {
         run_command_here(node, builtin, pipe_in, pipe_out, false, scratch);
@@ -416,9 +422,8 @@ void run_tree(CommandNode* node, JobGroup wants_terminal, PipeEnds* pipe_in, Pip
         CommandNode* right = node->right.get();
         switch (node->node_type) {
             case CMD_PIPE: {
-                left->node_flags |= node->node_flags &
-                                    (FLAG_BACKGROUND | FLAG_PIPE_IN | FLAG_NO_INTERRUPT |
-                                     FLAG_ERR_TOO);
+                left->node_flags |= node->node_flags & (FLAG_BACKGROUND | FLAG_PIPE_IN |
+                                                        FLAG_NO_INTERRUPT | FLAG_ERR_TOO);
                 left->node_flags |= FLAG_PIPE_OUT;
                 PipeEnds& p = pipes.emplace_back();
                 run_tree(left, wants_terminal, pipe_in, &p);
@@ -467,7 +472,8 @@ void run_tree(CommandNode* node, JobGroup wants_terminal, PipeEnds* pipe_in, Pip
 
 }  // namespace
 
-void execute_tree(CommandNode* node, JobGroup wants_terminal, PipeEnds* pipe_in, PipeEnds* pipe_out) {
+void execute_tree(CommandNode* node, JobGroup wants_terminal, PipeEnds* pipe_in,
+                  PipeEnds* pipe_out) {
     read_documents_ahead(node);
     run_tree(node, wants_terminal, pipe_in, pipe_out);
 }

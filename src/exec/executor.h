@@ -11,4 +11,5 @@ struct PipeEnds {
 
 /// Runs a tree, its children in process groups as wants_terminal says. pipe_in is the pipe from
 /// the left, pipe_out where a pipe to the right is made; either may be null.
-void execute_tree(CommandNode* node, JobGroup wants_terminal, PipeEnds* pipe_in, PipeEnds* pipe_out);
+void execute_tree(CommandNode* node, JobGroup wants_terminal, PipeEnds* pipe_in,
+                  PipeEnds* pipe_out);

@@ -5,8 +5,8 @@
 
 #include <string_view>
 
-#include "core/pattern.h"
 #include "core/errors.h"
+#include "core/pattern.h"
 #include "core/shell.h"
 #include "exec/reentry.h"
 #include "expand/glob.h"

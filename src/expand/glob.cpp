@@ -181,4 +181,3 @@ std::optional<WordVector> system_glob(const WordVector& words) {
     for (const std::string& p : paths) out.push_back(to_char_string(p));
     return out;
 }
-

@@ -45,4 +45,3 @@ CharString tilde_expand(const CharString& word);
 /// Matches the words against the file system, each word's names sorted, in word order;
 /// nullopt when nothing matched.
 std::optional<WordVector> system_glob(const WordVector& words);
-

@@ -135,7 +135,8 @@ void read_here_document(const CharString& terminator, const WordVector& lines) {
             out.put_line(substituted);
             continue;
         }
-        for (const CharString& word : reentry.command_substitute(substituted, true)) out.put_line(word);
+        for (const CharString& word : reentry.command_substitute(substituted, true))
+            out.put_line(word);
     }
     out.flush();
     lseek(0, 0, SEEK_SET);

@@ -13,7 +13,6 @@
 #include "core/errors.h"
 #include "core/modifiers.h"
 #include "core/shell.h"
-#include "core/shell.h"
 #include "input/lexer.h"
 #include "vars/environment.h"
 #include "vars/variables.h"

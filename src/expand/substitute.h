@@ -30,7 +30,7 @@ void subst_end();
 /// Reads words through subst_get_char for its lifetime; frees what the reading held on every
 /// way out.
 class SubstReader {
-public:
+  public:
     explicit SubstReader(const WordVector& words) { subst_begin(words); }
     ~SubstReader() { subst_end(); }
     SubstReader(const SubstReader&) = delete;             ///< one reading at a time

@@ -15,8 +15,8 @@
 
 #include "core/descriptors.h"
 #include "core/errors.h"
-#include "core/shell.h"
 #include "core/modifiers.h"
+#include "core/shell.h"
 #include "core/signal_mask.h"
 #include "input/input_buffer.h"
 #include "input/lexer.h"

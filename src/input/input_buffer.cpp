@@ -12,8 +12,8 @@
 #include "core/descriptors.h"
 #include "core/errors.h"
 #include "core/shell.h"
-#include "input/loop_stack.h"
 #include "core/signals.h"
+#include "input/loop_stack.h"
 #include "vars/variables.h"
 
 InputState input;
@@ -167,8 +167,8 @@ void input_seek(const InputPosition& pos) {
 int read_char(bool want_eof) {
     // The common case first: the next character is already in the buffer and no other source
     // is active. This is the path of every character of a loop body read again.
-    if (!(input.read_pushback | input.one_line_count) && !input.alias.words &&
-        !input.eval.words && !input.command_string) {
+    if (!(input.read_pushback | input.one_line_count) && !input.alias.words && !input.eval.words &&
+        !input.command_string) {
         std::int64_t o = input.input_offset;
         int c = -1;
         if (input.input_seekable) {
@@ -177,7 +177,8 @@ int read_char(bool want_eof) {
                     input.window[static_cast<std::size_t>(o - input.buffer_start)]);
             }
         } else if (o >= input.memory_start && o < input.buffer_end) {
-            c = static_cast<unsigned char>(input.memory[static_cast<std::size_t>(o - input.memory_start)]);
+            c = static_cast<unsigned char>(
+                input.memory[static_cast<std::size_t>(o - input.memory_start)]);
         }
         if (c > 0) {
             input.current_input_kind = INPUT_FILE;
@@ -248,7 +249,9 @@ int read_char(bool want_eof) {
     }
 }
 
-void unread_char(int c) { input.read_pushback = c; }
+void unread_char(int c) {
+    input.read_pushback = c;
+}
 
 void input_finish() {
     input_done = true;

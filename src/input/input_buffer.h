@@ -19,8 +19,8 @@ enum InputKind : std::int32_t {
 /// A point of the shell input.
 struct InputPosition {
     std::int32_t kind = INPUT_FILE;
-    std::int64_t offset = 0;          ///< file: character offset; alias, eval: index in the word
-    std::int64_t vector_pos = -1;     ///< alias, eval: index of the next word; -1 for file
+    std::int64_t offset = 0;       ///< file: character offset; alias, eval: index in the word
+    std::int64_t vector_pos = -1;  ///< alias, eval: index of the next word; -1 for file
     bool operator==(const InputPosition&) const = default;
 };
 
@@ -37,22 +37,22 @@ struct WordCursor {
 /// The state of the input (the descriptor read is fds.shell_in); sourcing saves it whole and
 /// installs a fresh one.
 struct InputState {
-    std::string memory;               ///< in-memory mode: text from memory_start to buffer_end
-    std::int64_t memory_start = 0;    ///< offset of memory[0], a multiple of the block size
-    std::int64_t input_offset = 0;    ///< offset of the next character to deliver
-    std::int64_t buffer_start = 0;    ///< seekable mode: offset of window[0]
-    std::int64_t buffer_end = 0;      ///< one past the last character obtained
-    bool input_seekable = false;      ///< the descriptor can be positioned: one-block window
-    std::string window;               ///< seekable mode: the block read from buffer_start
-    WordCursor alias;                 ///< alias text being read
-    WordCursor eval;                  ///< eval text being read
+    std::string memory;             ///< in-memory mode: text from memory_start to buffer_end
+    std::int64_t memory_start = 0;  ///< offset of memory[0], a multiple of the block size
+    std::int64_t input_offset = 0;  ///< offset of the next character to deliver
+    std::int64_t buffer_start = 0;  ///< seekable mode: offset of window[0]
+    std::int64_t buffer_end = 0;    ///< one past the last character obtained
+    bool input_seekable = false;    ///< the descriptor can be positioned: one-block window
+    std::string window;             ///< seekable mode: the block read from buffer_start
+    WordCursor alias;               ///< alias text being read
+    WordCursor eval;                ///< eval text being read
     const CharString* command_string = nullptr;  ///< -c text; null when none
     std::size_t command_pos = 0;
-    bool command_used_up = false;     ///< the -c text has been delivered
-    int one_line_count = 0;           ///< -t: 2 while the line is read, 1 when it ended
+    bool command_used_up = false;  ///< the -c text has been delivered
+    int one_line_count = 0;        ///< -t: 2 while the line is read, 1 when it ended
     std::int32_t current_input_kind = INPUT_FILE;  ///< kind of the last character's source
-    int read_pushback = 0;            ///< one character pushed back; 0 none
-    int eof_retries = 0;              ///< consecutive ends of file from a terminal
+    int read_pushback = 0;                         ///< one character pushed back; 0 none
+    int eof_retries = 0;                           ///< consecutive ends of file from a terminal
     bool descriptor_finished = false;  ///< a pipe thrown away by input_to_eof reads as ended
 };
 extern InputState input;
@@ -89,7 +89,7 @@ inline constexpr int INPUT_NESTING_MAX = 100;
 /// Counts one nested input for the life of the guard (across a fork too: a child's nesting
 /// goes on from its parent's, on the same stack).
 class NestedInput {
-public:
+  public:
     NestedInput() noexcept;
     ~NestedInput();
     NestedInput(const NestedInput&) = delete;

@@ -2,10 +2,10 @@
 
 #include <unistd.h>
 
+#include "core/descriptors.h"
 #include "core/shell.h"
 #include "core/signal_mask.h"
 #include "core/signals.h"
-#include "core/descriptors.h"
 #include "input/lexer.h"
 
 InputFrame::InputFrame(int fd, SourceReading reading)

@@ -23,7 +23,7 @@ enum class SourceReading {
 /// that runs eval (its loops and gotos reach the lines around it): only the eval words are set
 /// aside.
 class InputFrame {
-public:
+  public:
     /// Sets the input aside and reads the file open on fd (above 2) instead.
     InputFrame(int fd, SourceReading reading);
     /// Reads the words (which must outlive the frame) as eval text from their first character.
@@ -33,15 +33,15 @@ public:
     InputFrame(const InputFrame&) = delete;             ///< restores once
     InputFrame& operator=(const InputFrame&) = delete;  ///< restores once
 
-private:
-    bool whole_;                 ///< the whole input was set aside (a sourced file)
-    int fd_ = -1;                ///< the sourced file's descriptor
-    NestedInput nesting_;        ///< counts this level against the nesting bound
-    WordCursor eval_;            ///< the eval words being read before
-    InputState input_;           ///< the input state before
-    int shell_in_ = -1;          ///< the shell input descriptor before
-    bool interactive_ = false;   ///< the interactive flag before
-    std::optional<CharString> label_;  ///< the onintr label before
+  private:
+    bool whole_;                        ///< the whole input was set aside (a sourced file)
+    int fd_ = -1;                       ///< the sourced file's descriptor
+    NestedInput nesting_;               ///< counts this level against the nesting bound
+    WordCursor eval_;                   ///< the eval words being read before
+    InputState input_;                  ///< the input state before
+    int shell_in_ = -1;                 ///< the shell input descriptor before
+    bool interactive_ = false;          ///< the interactive flag before
+    std::optional<CharString> label_;   ///< the onintr label before
     std::unique_ptr<LoopFrame> loops_;  ///< the active loops before
     bool history_loading_ = false;      ///< the history-loading flag before
     int history_char_ = 0;              ///< the history character before

@@ -1,4 +1,3 @@
-#include "core/signal_mask.h"
 #include "jobs/job_control.h"
 
 #include <strings.h>
@@ -16,9 +15,10 @@
 #include "core/descriptors.h"
 #include "core/errors.h"
 #include "core/shell.h"
+#include "core/signal_mask.h"
+#include "core/signals.h"
 #include "expand/glob.h"
 #include "jobs/job_reports.h"
-#include "core/signals.h"
 
 int stop_warned = 0;
 int waiting_builtin = 0;

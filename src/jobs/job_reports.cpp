@@ -1,4 +1,3 @@
-#include "core/signal_mask.h"
 #include "jobs/job_reports.h"
 
 #include <stdio_ext.h>
@@ -7,9 +6,10 @@
 #include <cstdio>
 #include <cstring>
 
-#include "jobs/usage.h"
 #include "core/descriptors.h"
+#include "core/signal_mask.h"
 #include "dirs/directory_stack.h"
+#include "jobs/usage.h"
 
 namespace {
 

@@ -1,5 +1,3 @@
-#include "core/signal_mask.h"
-#include "core/process_exit.h"
 #include "jobs/process_table.h"
 
 #include <sys/wait.h>
@@ -7,19 +5,21 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <initializer_list>
 #include <csignal>
 #include <cstdio>
+#include <initializer_list>
 #include <limits>
 
-#include "jobs/usage.h"
 #include "core/descriptors.h"
 #include "core/errors.h"
+#include "core/process_exit.h"
 #include "core/shell.h"
+#include "core/signal_mask.h"
+#include "core/signals.h"
 #include "input/input_buffer.h"
 #include "jobs/job_control.h"
 #include "jobs/job_reports.h"
-#include "core/signals.h"
+#include "jobs/usage.h"
 #include "vars/variables.h"
 
 JobTable jobs;
@@ -145,7 +145,8 @@ void join_job_group(JobGroup wants_terminal, pid_t group) {
 pid_t fork_child(CommandNode* node, JobGroup wants_terminal) {
     bool ignore_interrupts =
         shell.handle_interrupts &&
-        ((shell.terminal_pgrp == -1 && (node->node_flags & FLAG_NO_INTERRUPT)) || session.interrupts_ignored());
+        ((shell.terminal_pgrp == -1 && (node->node_flags & FLAG_NO_INTERRUPT)) ||
+         session.interrupts_ignored());
     if (shell.fork_depth >= MAX_FORK_DEPTH) error_raise(ERR_FORK_NESTING, MAX_FORK_DEPTH);
     sigset_t hold, old;
     sigemptyset(&hold);
@@ -267,12 +268,13 @@ void reap_children() {
         }
         ProcessEntry* p = find_pid(pid);
         if (!p) continue;
-        if (const WordVector* child = var_lookup("child");
-            child && !child->empty() && str_is_number((*child)[0]) &&
-            parse_number((*child)[0]) == pid) {
+        if (const WordVector* child = var_lookup("child"); child && !child->empty() &&
+                                                           str_is_number((*child)[0]) &&
+                                                           parse_number((*child)[0]) == pid) {
             var_unset(chars("child"));
         }
-        p->status_flags &= static_cast<std::uint16_t>(~(PROC_RUNNING | PROC_STOPPED | PROC_REPORTED));
+        p->status_flags &=
+            static_cast<std::uint16_t>(~(PROC_RUNNING | PROC_STOPPED | PROC_REPORTED));
         if (WIFSTOPPED(status)) {
             p->status_flags |= PROC_STOPPED;
             p->reason = static_cast<std::uint8_t>(WSTOPSIG(status));
@@ -305,8 +307,8 @@ void reap_children() {
         std::uint16_t flags = job_flags(p);
         p->status_flags &= static_cast<std::uint16_t>(~PROC_FOREGROUND);
         if (p->job_next == p && (p->status_flags & PROC_TIME_EACH)) {
-            p->status_flags = static_cast<std::uint16_t>((p->status_flags & ~PROC_TIME_EACH) |
-                                                         PROC_TIMED);
+            p->status_flags =
+                static_cast<std::uint16_t>((p->status_flags & ~PROC_TIME_EACH) | PROC_TIMED);
         }
         if (flags & (PROC_RUNNING | PROC_REPORTED)) continue;
         // The whole job has stopped or ended.
@@ -439,7 +441,8 @@ void wait_for_job(ProcessEntry* p, JobStatus status) {
             report_job(leader, SHOW_ABNORMAL | SHOW_SHELL_DIR);
         }
     }
-    if ((flags & (PROC_INTERRUPTED | PROC_STOPPED)) && shell.handle_interrupts && !session.interrupts_ignored()) {
+    if ((flags & (PROC_INTERRUPTED | PROC_STOPPED)) && shell.handle_interrupts &&
+        !session.interrupts_ignored()) {
         if (!(flags & PROC_STOPPED)) forget_job(leader);
         if (signal_actions.interrupt) signal_actions.interrupt(false);
     }

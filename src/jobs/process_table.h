@@ -29,12 +29,12 @@ enum ProcessFlag : std::uint16_t {
     PROC_TIMED = 0x0040,           ///< print the job's resource usage when it is reported
     PROC_FOREGROUND = 0x0100,      ///< started in the foreground or brought there
     PROC_CORE_DUMPED = 0x0200,
-    PROC_ERR_PIPED = 0x0400,       ///< standard error piped too (shown as "&")
-    PROC_PIPED_OUT = 0x0800,       ///< standard output piped to the next process (" |")
-    PROC_REPORTED = 0x1000,        ///< this stop has been handled
-    PROC_INTERRUPTED = 0x2000,     ///< killed by SIGINT
-    PROC_TIME_EACH = 0x4000,       ///< prefixed by time
-    PROC_NEEDS_NOTE = 0x8000,      ///< report before the next prompt (set in the leader)
+    PROC_ERR_PIPED = 0x0400,    ///< standard error piped too (shown as "&")
+    PROC_PIPED_OUT = 0x0800,    ///< standard output piped to the next process (" |")
+    PROC_REPORTED = 0x1000,     ///< this stop has been handled
+    PROC_INTERRUPTED = 0x2000,  ///< killed by SIGINT
+    PROC_TIME_EACH = 0x4000,    ///< prefixed by time
+    PROC_NEEDS_NOTE = 0x8000,   ///< report before the next prompt (set in the leader)
 };
 inline constexpr std::uint16_t PROC_STATE_MASK = 0x201f;
 
@@ -58,14 +58,14 @@ inline constexpr int MAX_FORK_DEPTH = 16;
 inline constexpr int FORK_RETRY_SECONDS = 10;
 
 struct JobTable {
-    std::list<ProcessEntry> process_table;     ///< newest first; entries never move
-    ProcessEntry* current_job = nullptr;       ///< %+
-    ProcessEntry* previous_job = nullptr;      ///< %-
-    ProcessEntry* job_in_progress = nullptr;   ///< the job whose processes are being started
-    ProcessEntry* held_job = nullptr;          ///< job_in_progress put aside
+    std::list<ProcessEntry> process_table;    ///< newest first; entries never move
+    ProcessEntry* current_job = nullptr;      ///< %+
+    ProcessEntry* previous_job = nullptr;     ///< %-
+    ProcessEntry* job_in_progress = nullptr;  ///< the job whose processes are being started
+    ProcessEntry* held_job = nullptr;         ///< job_in_progress put aside
     int max_job_number = 0;
-    int notes_pending = 0;           ///< jobs marked PROC_NEEDS_NOTE since the last report
-    bool no_children_left = false;   ///< the last wait found no child at all
+    int notes_pending = 0;          ///< jobs marked PROC_NEEDS_NOTE since the last report
+    bool no_children_left = false;  ///< the last wait found no child at all
 };
 extern JobTable jobs;
 

@@ -1,4 +1,3 @@
-#include "core/signal_mask.h"
 #include "lifecycle/command_loop.h"
 
 #include <fcntl.h>
@@ -12,22 +11,23 @@
 #include <cstring>
 #include <utility>
 
-#include "input/input_frame.h"
-#include "input/loop_stack.h"
 #include "core/descriptors.h"
 #include "core/errors.h"
 #include "core/shell.h"
+#include "core/signal_mask.h"
+#include "core/signals.h"
 #include "exec/executor.h"
 #include "expand/glob.h"
 #include "input/history.h"
 #include "input/input_buffer.h"
+#include "input/input_frame.h"
 #include "input/lexer.h"
+#include "input/loop_stack.h"
 #include "jobs/job_control.h"
 #include "jobs/job_reports.h"
 #include "jobs/process_table.h"
 #include "lifecycle/interrupts.h"
 #include "lifecycle/prompt.h"
-#include "core/signals.h"
 #include "parse/aliases.h"
 #include "parse/parser.h"
 #include "vars/variables.h"
@@ -58,16 +58,15 @@ void end_of_input() {
         }
     }
     if (var_lookup("ignoreeof")) {
-        std::fputs(shell.login_shell ? "\nUse \"logout\" to logout.\n"
-                                     : "\nUse \"exit\" to leave orv.\n",
-                   diagnostic_stream);
+        std::fputs(
+            shell.login_shell ? "\nUse \"logout\" to logout.\n" : "\nUse \"exit\" to leave orv.\n",
+            diagnostic_stream);
         std::fflush(diagnostic_stream);
         unwind();
     }
     if (stop_warned == 0) check_stopped_jobs(true);
     input_finish();
 }
-
 
 namespace {
 

@@ -1,5 +1,3 @@
-#include "core/signal_mask.h"
-#include "input/history.h"
 #include "lifecycle/interrupts.h"
 
 #include <pwd.h>
@@ -13,9 +11,11 @@
 #include "core/descriptors.h"
 #include "core/errors.h"
 #include "core/shell.h"
+#include "core/signal_mask.h"
+#include "core/signals.h"
+#include "input/history.h"
 #include "jobs/job_control.h"
 #include "jobs/process_table.h"
-#include "core/signals.h"
 
 void interrupt_action(bool want_newline) {
     sigset_t mask;

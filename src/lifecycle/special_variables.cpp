@@ -30,7 +30,9 @@ void after_user() {
     env_set("LOGNAME", user);
 }
 
-void after_term() { env_set("TERM", var_value("term")); }
+void after_term() {
+    env_set("TERM", var_value("term"));
+}
 
 // home holds the canonical form of its first word. The rewrite of names under home is left out
 // here: it would put the value given back in place of its own canonical form. An empty home
@@ -43,18 +45,21 @@ void after_home() {
     dir_rehome();
 }
 
-void after_filec() { filec_enabled = true; }
-void unset_filec() { filec_enabled = false; }
+void after_filec() {
+    filec_enabled = true;
+}
+void unset_filec() {
+    filec_enabled = false;
+}
 
 constexpr SpecialVariable kSpecialVariables[] = {
-    {"filec", after_filec, unset_filec},
-    {"histchars", after_histchars, unset_histchars},
-    {"home", after_home, nullptr},
-    {"path", after_path, nullptr},
-    {"term", after_term, nullptr},
-    {"user", after_user, nullptr},
+    {"filec", after_filec, unset_filec}, {"histchars", after_histchars, unset_histchars},
+    {"home", after_home, nullptr},       {"path", after_path, nullptr},
+    {"term", after_term, nullptr},       {"user", after_user, nullptr},
 };
 
 }  // namespace
 
-void install_special_variables() { var_install_specials(kSpecialVariables); }
+void install_special_variables() {
+    var_install_specials(kSpecialVariables);
+}

@@ -1,7 +1,3 @@
-#include "core/signal_mask.h"
-#include "lifecycle/shutdown.h"
-#include "input/history.h"
-#include "core/process_exit.h"
 #include "lifecycle/startup.h"
 
 #include <fcntl.h>
@@ -15,27 +11,31 @@
 #include <cstring>
 #include <ctime>
 
-#include "jobs/usage.h"
-#include "core/chars.h"
-#include "core/descriptors.h"
-#include "core/errors.h"
-#include "core/shell.h"
-#include "dirs/directory_stack.h"
-#include "exec/command_hash.h"
-#include "input/input_buffer.h"
-#include "input/lexer.h"
 #include "builtins/source_eval.h"
 #include "builtins/table.h"
 #include "complete/completion.h"
+#include "core/chars.h"
+#include "core/descriptors.h"
+#include "core/errors.h"
+#include "core/process_exit.h"
+#include "core/shell.h"
+#include "core/signal_mask.h"
+#include "core/signals.h"
+#include "dirs/directory_stack.h"
+#include "exec/command_hash.h"
 #include "exec/command_subst.h"
 #include "exec/reentry.h"
 #include "expand/glob.h"
+#include "input/history.h"
+#include "input/input_buffer.h"
+#include "input/lexer.h"
 #include "jobs/process_table.h"
+#include "jobs/usage.h"
 #include "lifecycle/command_loop.h"
 #include "lifecycle/interrupts.h"
-#include "lifecycle/special_variables.h"
 #include "lifecycle/prompt.h"
-#include "core/signals.h"
+#include "lifecycle/shutdown.h"
+#include "lifecycle/special_variables.h"
 #include "vars/environment.h"
 #include "vars/variables.h"
 
@@ -45,10 +45,10 @@ constexpr std::size_t HOME_MAX = 1023;
 
 // The option letters and what they leave for later steps.
 struct Options {
-    bool command = false;       // -c
-    bool one_line = false;      // -t
-    bool from_stdin = false;    // -s
-    bool batch = false;         // -b
+    bool command = false;        // -c
+    bool one_line = false;       // -t
+    bool from_stdin = false;     // -s
+    bool batch = false;          // -b
     bool verbose_later = false;  // -v
     bool echo_later = false;     // -x
     CharString command_text;
@@ -82,7 +82,8 @@ void set_up_job_control() {
     pid_t owner = tcgetpgrp(tty);
     while (owner != -1 && owner != shell.shell_pgrp) {
         // Wait until the shell is brought to the foreground.
-        struct sigaction dfl {}, old {};
+        struct sigaction dfl {
+        }, old{};
         dfl.sa_handler = SIG_DFL;
         sigaction(SIGTTIN, &dfl, &old);
         killpg(shell.shell_pgrp, SIGTTIN);
@@ -242,7 +243,9 @@ void read_startup_files(const Options& opt) {
         const char* word = argv[argi++];
         for (const char* p = word + 1; *p; ++p) {
             switch (*p) {
-                case 'b': opt.batch = true; break;
+                case 'b':
+                    opt.batch = true;
+                    break;
                 case 'c':
                     opt.command = true;
                     shell.prompting = false;
@@ -250,23 +253,46 @@ void read_startup_files(const Options& opt) {
                     command_text_storage = to_char_string(argv[argi++]);
                     input.command_string = &command_text_storage;
                     break;
-                case 'e': errors.exit_on_error = true; break;
-                case 'f': shell.fast_start = true; break;
-                case 'i': shell.forced_interactive = true; break;
-                case 'm': shell.home_files_no_stat = true; break;
-                case 'n': shell.no_execute = true; break;
-                case 'q': shell.quit_default = true; break;
-                case 's': opt.from_stdin = true; break;
+                case 'e':
+                    errors.exit_on_error = true;
+                    break;
+                case 'f':
+                    shell.fast_start = true;
+                    break;
+                case 'i':
+                    shell.forced_interactive = true;
+                    break;
+                case 'm':
+                    shell.home_files_no_stat = true;
+                    break;
+                case 'n':
+                    shell.no_execute = true;
+                    break;
+                case 'q':
+                    shell.quit_default = true;
+                    break;
+                case 's':
+                    opt.from_stdin = true;
+                    break;
                 case 't':
                     opt.one_line = true;
                     input.one_line_count = 2;
                     shell.prompting = false;
                     break;
-                case 'v': opt.verbose_later = true; break;
-                case 'x': opt.echo_later = true; break;
-                case 'V': set_word("verbose", CharString()); break;
-                case 'X': set_word("echo", CharString()); break;
-                default: break;  // other letters are ignored
+                case 'v':
+                    opt.verbose_later = true;
+                    break;
+                case 'x':
+                    opt.echo_later = true;
+                    break;
+                case 'V':
+                    set_word("verbose", CharString());
+                    break;
+                case 'X':
+                    set_word("echo", CharString());
+                    break;
+                default:
+                    break;  // other letters are ignored
             }
         }
     }

@@ -4,10 +4,10 @@
 
 #include "core/descriptors.h"
 #include "core/errors.h"
+#include "core/pattern.h"
 #include "core/process_exit.h"
 #include "core/shell.h"
 #include "core/signals.h"
-#include "core/pattern.h"
 
 VariableTree shell_variables;
 VariableTree aliases;
@@ -109,7 +109,9 @@ WordVector& element_room(CharView name, int index) {
 
 }  // namespace
 
-void var_check_element(CharView name, int index) { element_room(name, index); }
+void var_check_element(CharView name, int index) {
+    element_room(name, index);
+}
 
 // Every check comes before the change, so an error leaves the variable as it was.
 void var_set_element(CharView name, int index, CharString word) {
@@ -220,7 +222,9 @@ void set_status(int n) {
     var_store(to_char_string("status"), std::move(value), shell_variables);
 }
 
-void set_status_after_error() { set_status(1); }
+void set_status_after_error() {
+    set_status(1);
+}
 
 void exit_with_status() {
     shell.fork_depth = 1;
@@ -232,7 +236,9 @@ void exit_with_status() {
 
 // ---- Variables with a meaning to the shell --------------------------------------------------
 
-void var_install_specials(std::span<const SpecialVariable> table) { special_variables = table; }
+void var_install_specials(std::span<const SpecialVariable> table) {
+    special_variables = table;
+}
 
 void var_after_set(CharView name) {
     for (const SpecialVariable& v : special_variables) {

@@ -64,7 +64,6 @@ CharString format_number(std::int32_t n);
 /// Writes the decimal form of a number into word, reusing its storage.
 void format_number_into(CharString& word, std::int32_t n);
 
-
 /// Sets status to a number.
 void set_status(int n);
 /// Sets status to 1, as after an error.

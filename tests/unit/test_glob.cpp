@@ -13,9 +13,9 @@
 #include <string>
 #include <vector>
 
-#include "core/pattern.h"
 #include "core/descriptors.h"
 #include "core/errors.h"
+#include "core/pattern.h"
 #include "expand/glob.h"
 #include "platform/system_glob.h"
 #include "test_support.h"

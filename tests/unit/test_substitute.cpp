@@ -11,10 +11,9 @@
 
 #include "core/descriptors.h"
 #include "core/errors.h"
-#include "core/shell.h"
+#include "core/modifiers.h"
 #include "core/shell.h"
 #include "expand/here_document.h"
-#include "core/modifiers.h"
 #include "expand/substitute.h"
 #include "input/input_buffer.h"
 #include "input/lexer.h"

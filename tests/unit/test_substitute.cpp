@@ -222,7 +222,7 @@ TEST_F(SubstTest, SpecialFormsAndPositionalWords) {
     session.last_background_pid = 77;
     EXPECT_EQ(run(words({"$!"})), gives({"77"}));
     shell.has_script_name = true;
-    shell.script_name = chars("dir/script.sh");
+    shell.script_name = chars("dir/script.orv");
     EXPECT_EQ(run(words({"$0:t:r", "$?0"})), gives({"script", "1"}));
 }
 

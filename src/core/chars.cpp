@@ -242,11 +242,3 @@ void vec_drop_first(WordVector& v, std::size_t n) {
 void clear_quote_marks(WordVector& words) {
     for (CharString& w : words) str_strip(w);
 }
-
-bool equals(CharView word, std::string_view text) {
-    if (word.size() != text.size()) return false;
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        if (word[i] != static_cast<unsigned char>(text[i])) return false;
-    }
-    return true;
-}

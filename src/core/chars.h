@@ -148,7 +148,13 @@ inline int str_cmp(const CharString& a, const CharString& b) {
     return str_cmp(a.c_str(), b.c_str());
 }
 /// True when the word is exactly the plain text: a quoted character never equals one of it.
-bool equals(CharView word, std::string_view text);
+inline bool equals(CharView word, std::string_view text) {
+    if (word.size() != text.size()) return false;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (word[i] != static_cast<unsigned char>(text[i])) return false;
+    }
+    return true;
+}
 /// True when every Char of a equals the Char at the same place of b (quote marks included).
 bool str_is_prefix(const CharString& a, const CharString& b);
 /// Clears the quote mark of every Char in place.

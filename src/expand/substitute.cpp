@@ -628,7 +628,7 @@ std::optional<CharString> substitute_one_word(const CharString& word) {
 
 void subst_end() {
     subst.input = nullptr;
-    subst.value_words = WordVector{};
+    subst.value_words.clear();  // the room is kept for the next substitution
     subst.value_next = 0;
     subst.current = nullptr;
     subst.modifiers.clear();

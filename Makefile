@@ -4,7 +4,7 @@ ASAN_BUILD ?= build-asan
 PREFIX ?= /usr/local
 CMAKE_FLAGS ?=
 
-.PHONY: all run check test test-asan asan bench install deps fuzz clean format
+.PHONY: all run check test test-asan asan bench install deps fuzz clean format format-check clang
 
 all: deps
 	@cmake -S . -B $(BUILD) -G Ninja -DORV_PYTHON="$$(tools/find-python)" $(CMAKE_FLAGS) >/dev/null
@@ -42,8 +42,20 @@ fuzz:
 	cmake --build build-fuzz --target fuzz_parse
 	@echo "run: build-fuzz/fuzz_parse -max_total_time=60 tests/fuzz/corpus"
 
+SOURCES = $$(git ls-files 'src/*.cpp' 'src/*.h' 'tests/*.cpp' 'tests/*.h' 'tests/*.c')
+
 format:
-	clang-format -i $$(git ls-files 'src/*.cpp' 'src/*.h' 'tests/*.cpp' 'tests/*.h')
+	clang-format -i $(SOURCES)
+
+# Fails when a source is not as clang-format would leave it.
+format-check:
+	clang-format --dry-run --Werror $(SOURCES)
+
+# The second compiler: a build with clang, warnings as errors.
+clang: deps
+	@cmake -S . -B build-clang -G Ninja -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_C_COMPILER=clang \
+		-DORV_WERROR=ON -DORV_PYTHON="$$(tools/find-python)" $(CMAKE_FLAGS) >/dev/null
+	cmake --build build-clang
 
 clean:
-	rm -rf $(BUILD) $(ASAN_BUILD) build-fuzz
+	rm -rf $(BUILD) $(ASAN_BUILD) build-fuzz build-clang

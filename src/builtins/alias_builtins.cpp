@@ -5,8 +5,9 @@
 
 #include "core/descriptors.h"
 #include "core/errors.h"
+#include "core/signals.h"
+#include "expand/glob.h"
 #include "input/history.h"
-#include "lifecycle/signals.h"
 #include "vars/variables.h"
 
 void builtin_alias(WordVector& words, CommandNode&) {
@@ -24,13 +25,13 @@ void builtin_alias(WordVector& words, CommandNode&) {
         return;
     }
     // The name as typed, quote marks included: only a plain alias or unalias is refused.
-    if (var_name_is(words[1], "alias") || var_name_is(words[1], "unalias")) {
+    if (equals(words[1], "alias") || equals(words[1], "unalias")) {
         error_set_name(words[1]);
         error_raise(ERR_DANGEROUS_ALIAS | ERRF_NAME);
     }
     CharString name = words[1];
     str_strip(name);
-    var_set_vector(name, WordVector(words.begin() + 2, words.end()), aliases);
+    var_store(name, expand_value(WordVector(words.begin() + 2, words.end())), aliases);
 }
 
 void builtin_unalias(WordVector& words, CommandNode&) {

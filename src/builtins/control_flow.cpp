@@ -7,22 +7,20 @@
 #include <string_view>
 #include <utility>
 
-#include "builtins/keywords.h"
 #include "core/descriptors.h"
 #include "core/errors.h"
-#include "core/recovery_steps.h"
+#include "core/pattern.h"
 #include "core/shell.h"
 #include "core/signal_mask.h"
+#include "core/signals.h"
 #include "exec/executor.h"
 #include "expand/expressions.h"
 #include "expand/glob.h"
 #include "expand/substitute.h"
 #include "input/lexer.h"
 #include "jobs/job_control.h"
-#include "lifecycle/signals.h"
+#include "parse/keywords.h"
 #include "vars/variables.h"
-
-std::unique_ptr<LoopFrame> loop_stack;
 
 namespace {
 
@@ -83,15 +81,6 @@ bool is_blank(int c) {
     return c == ' ' || c == '\t';
 }
 
-// True when the word is exactly the plain text.
-bool word_is(const CharString& word, std::string_view text) {
-    if (word.size() != text.size()) return false;
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        if (word[i] != static_cast<unsigned char>(text[i])) return false;
-    }
-    return true;
-}
-
 // Reads one word of the current line into word (result true), or reports the end of the line
 // (false, the newline left to read).
 bool search_word(CharString& word) {
@@ -127,7 +116,7 @@ bool search_word(CharString& word) {
         }
         if (word.size() < SEARCH_WORD_MAX) word += static_cast<Char>(c);
         // A keyword that starts a line ends its word at once: if( counts as if.
-        if (!quote && (word_is(word, "if") || word_is(word, "while") || word_is(word, "switch"))) {
+        if (!quote && (equals(word, "if") || equals(word, "while") || equals(word, "switch"))) {
             return true;
         }
         c = search_char();
@@ -195,7 +184,7 @@ void search_input(int kind, const CharString& goal) {
                 break;
             case KW_IF: {
                 CharString last = last_word_of_line();
-                if ((kind == KW_IF || kind == KW_ELSE) && word_is(last, "then")) ++level;
+                if ((kind == KW_IF || kind == KW_ELSE) && equals(last, "then")) ++level;
                 break;
             }
             case KW_ENDIF:
@@ -238,35 +227,13 @@ void search_input(int kind, const CharString& goal) {
                 if (str_last_char(word) == ':') {
                     word.pop_back();
                     if (kind == KW_GOTO && word == goal) found = true;
-                    if (kind == KW_SWITCH && word_is(word, "default")) found = true;
+                    if (kind == KW_SWITCH && equals(word, "default")) found = true;
                 }
             }
         }
         skip_line();
         if (found || level < 0) return;
     }
-}
-
-// Records the current position as the loop's end. When the end line of a loop in eval text is
-// its last line, the input already reports the file; the end is then the end of the eval words,
-// so that leaving the loop finishes the eval text instead of going on where the eval stood.
-void record_end(LoopFrame& f) {
-    input_tell(f.end);
-    if (f.start.kind == INPUT_EVAL && f.end.kind == INPUT_FILE && input.eval.words) {
-        f.end.kind = INPUT_EVAL;
-        f.end.offset = -1;
-        f.end.vector_pos = static_cast<std::int64_t>(input.eval.words->size());
-    }
-}
-
-bool end_located(const LoopFrame& f) {
-    return !(f.end.kind == INPUT_FILE && f.end.offset == 0);
-}
-
-void mark_end_unknown(LoopFrame& f) {
-    f.end = InputPosition{};
-    f.end.kind = INPUT_FILE;
-    f.end.offset = 0;
 }
 
 void loop_exit();
@@ -278,7 +245,7 @@ void loop_advance() {
             loop_exit();
             return;
         }
-        var_set(CharView(f.var_name), f.all_words[f.next_value++]);
+        var_store(f.var_name, expand_value({f.all_words[f.next_value++]}), shell_variables);
     }
     input_seek(f.start);
 }
@@ -343,36 +310,7 @@ void require_loop() {
 void run_again(CommandNode& node) {
     node.node_flags = static_cast<std::uint16_t>(
         (node.node_flags & (FLAG_NICE | FLAG_NOHUP | FLAG_TIME)) | FLAG_REPEAT);
-    execute_tree(&node, shell.terminal_pgrp > 0 ? shell.terminal_pgrp : -1, nullptr, nullptr);
-}
-
-// The order of two points of the same eval (or alias) words: by word, then by character. A
-// point without a current word lies after every character of the words before the next one.
-std::pair<std::int64_t, std::int64_t> word_order(const InputPosition& p) {
-    if (p.offset >= 0) return {p.vector_pos - 1, p.offset};
-    return {p.vector_pos, -1};
-}
-
-// A frame contains the position when it lies between the frame's start and its end (or after
-// its start while the end is not yet known).
-//
-// Eval text is compared character by character, since a whole loop usually sits in one word
-// with newlines, and a loop of eval text stays open until its end is located within that text
-// (an end recorded as a file position lies after the eval words). A loop of the file contains
-// the eval or alias text read from one of its lines: that text is compared by the file offset
-// of its line. Comparing only the kinds and the words would drop the enclosing loop of a nested
-// eval loop when the inner one ends.
-bool frame_contains(const LoopFrame& f, const InputPosition& o) {
-    if (f.end.kind == INPUT_NONE) return false;
-    if (f.start.kind == INPUT_FILE) {
-        if (f.end.kind != INPUT_FILE) return false;
-        std::int64_t at = o.kind == INPUT_FILE ? o.offset : input.input_offset;
-        return at >= f.start.offset && (f.end.offset == 0 || at < f.end.offset);
-    }
-    if (o.kind != f.start.kind) return false;
-    if (word_order(o) < word_order(f.start)) return false;
-    if (f.end.kind == INPUT_FILE) return true;
-    return f.end.kind == o.kind && word_order(o) < word_order(f.end);
+    execute_tree(&node, job_group_of_shell(), nullptr, nullptr);
 }
 
 // Checks a loop variable's name as foreach requires.
@@ -430,14 +368,6 @@ InputPosition current_line_start() {
 
 }  // namespace
 
-void loop_free_exited() {
-    InputPosition o;
-    input_tell(o);
-    while (loop_stack && !frame_contains(*loop_stack, o)) {
-        loop_stack = std::move(loop_stack->next);
-    }
-}
-
 void goto_label(const CharString& label) {
     // From eval text the label is searched in that text: the file, whose loop ends are located
     // on the way, goes on after the eval line as before.
@@ -467,7 +397,7 @@ void builtin_if(WordVector& words, CommandNode& node) {
     std::size_t cursor = 1;
     std::int32_t value = eval_expression(words, cursor);
     if (cursor >= words.size()) error_raise(ERR_EMPTY_IF | ERRF_NAME);
-    if (word_is(words[cursor], "then")) {
+    if (equals(words[cursor], "then")) {
         if (cursor + 1 < words.size()) error_raise(ERR_IMPROPER_THEN | ERRF_NAME);
         errors.error_name = "then";
         if (value == 0) search_input(KW_IF, CharString());
@@ -517,7 +447,7 @@ void builtin_foreach(WordVector& words, CommandNode&) {
         if (!expanded || expanded->empty()) error_raise(ERR_NO_MATCH | ERRF_NAME);
         values = std::move(*expanded);
     } else {
-        strip_quotes(values);
+        clear_quote_marks(values);
     }
     auto f = std::make_unique<LoopFrame>();
     f->is_foreach = true;

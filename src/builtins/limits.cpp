@@ -8,10 +8,10 @@
 #include <cstring>
 #include <iterator>
 
-#include "builtins/resource_usage.h"
 #include "core/descriptors.h"
 #include "core/errors.h"
 #include "core/shell.h"
+#include "jobs/usage.h"
 
 namespace {
 

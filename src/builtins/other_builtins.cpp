@@ -13,15 +13,15 @@
 #include "builtins/printf.h"
 #include "core/descriptors.h"
 #include "core/errors.h"
+#include "core/process_exit.h"
 #include "core/shell.h"
 #include "core/signal_mask.h"
+#include "core/signals.h"
+#include "exec/reentry.h"
 #include "expand/glob.h"
+#include "input/history.h"
 #include "input/input_buffer.h"
 #include "jobs/job_control.h"
-#include "lifecycle/command_loop.h"
-#include "lifecycle/interrupts.h"
-#include "lifecycle/shutdown.h"
-#include "lifecycle/signals.h"
 
 #if defined(__SANITIZE_ADDRESS__)
 #define ORV_ADDRESS_SANITIZER 1
@@ -48,23 +48,11 @@ std::size_t bytes_allocated() {
 #endif
 }
 
-// The arguments after file-name generation when they need it, else copied without quote marks.
-WordVector expanded_arguments(const WordVector& words, ErrorCode no_match) {
-    WordVector args(words.begin() + 1, words.end());
-    if (int kind = glob_classify(args)) {
-        std::optional<WordVector> out = glob_words(args, kind);
-        if (!out) error_raise(no_match);
-        return std::move(*out);
-    }
-    strip_quotes(args);
-    return args;
-}
-
 // echo, linedit and glob: one function with a separator.
 void write_words(const WordVector& words, char separator) {
     let_interrupts_through();
     if (words.size() > 1) {
-        WordVector args = expanded_arguments(words, ERR_NO_MATCH | ERRF_NAME);
+        WordVector args = glob_arguments(words, ERR_NO_MATCH | ERRF_NAME);
         bool newline = separator == ' ';
         std::size_t first = 0;
         if (separator == ' ' && !args.empty() && args[0] == chars("-n")) {
@@ -95,70 +83,12 @@ void builtin_glob(WordVector& words, CommandNode&) {
     write_words(words, '\0');
 }
 
-void builtin_eval(WordVector& words, CommandNode&) {
-    if (words.size() == 1) return;
-    if (input_nesting_full()) error_raise(ERR_TEXT | ERRF_NAME, std::strerror(EMFILE));
-    WordVector text = expanded_arguments(words, ERR_NO_MATCH);
-    WordCursor saved_eval = input.eval;
-    bool prepared = fds.fds_prepared;
-    int saved_in = fds.shell_in, saved_out = fds.shell_out, saved_diag = fds.shell_diag;
-    // The eval's commands take 0, 1 and 2 of the eval command as the shell's own descriptors;
-    // when those were not set up they are the shell's descriptors already, and stay. A closed
-    // one stays closed; one that cannot be copied fails the eval, which would otherwise write
-    // to nowhere.
-    int copies[3] = {saved_in, saved_out, saved_diag};
-    if (prepared) {
-        for (int i = 0; i < 3; ++i) {
-            copies[i] = fd_copy(i, -1);
-            if (copies[i] < 0 && errno != EBADF) {
-                const int err = errno;
-                for (int k = 0; k < i; ++k) {
-                    if (copies[k] > 2) close(copies[k]);
-                }
-                error_raise(ERR_TEXT | ERRF_NAME, std::strerror(err));
-            }
-            if (copies[i] > 2) set_cloexec(copies[i]);
-        }
-    }
-    int kept_in = prepared ? fd_copy(saved_in, -1) : saved_in;
-    int kept_out = prepared ? fd_copy(saved_out, -1) : saved_out;
-    int kept_diag = prepared ? fd_copy(saved_diag, -1) : saved_diag;
-    bool failed = run_recovering([&] {
-        input.eval = WordCursor{};
-        input.eval.words = &text;
-        // The first line's position is taken before any of its characters is read.
-        input.current_input_kind = INPUT_EVAL;
-        fds.shell_in = copies[0];
-        fds.shell_out = copies[1];
-        fds.shell_diag = copies[2];
-        fds.fds_prepared = false;
-        NestedInput nested;
-        run_command_loop(false);
-    });
-    input.eval = saved_eval;
-    input_done = false;
-    fds.fds_prepared = prepared;
-    if (prepared) {
-        for (int fd : {fds.shell_in, fds.shell_out, fds.shell_diag}) {
-            if (fd > 2) close(fd);
-        }
-        fds.shell_in = fd_move(kept_in, saved_in);
-        fds.shell_out = fd_move(kept_out, saved_out);
-        fds.shell_diag = fd_move(kept_diag, saved_diag);
-    } else {
-        fds.shell_in = kept_in;
-        fds.shell_out = kept_out;
-        fds.shell_diag = kept_diag;
-    }
-    if (failed) error_raise(ERRF_SILENT);
-}
-
 void builtin_onintr(WordVector& words, CommandNode&) {
     if (shell.inherited_sigint.sa_handler == SIG_IGN) return;
     if (shell.handle_interrupts && shell.interactive) {
         error_raise(ERR_CANT_FROM_TERMINAL | ERRF_NAME);
     }
-    interrupt_label.reset();
+    session.interrupt_label.reset();
     if (words.size() == 1) {
         if (shell.handle_interrupts) {
             // Held until the next line is read; a default disposition is not held, since
@@ -178,7 +108,7 @@ void builtin_onintr(WordVector& words, CommandNode&) {
     } else {
         install_interrupt_handler();
     }
-    interrupt_label = std::move(label);
+    session.interrupt_label = std::move(label);
 }
 
 void builtin_nohup(WordVector&, CommandNode&) {
@@ -229,7 +159,7 @@ void builtin_logout(WordVector&, CommandNode&) {
     check_leaving_login_shell();
     // From here an error ends the shell instead of returning to the command loop.
     shell.fork_depth = 1;
-    logout_sequence();
+    reentry.logout_sequence();
 }
 
 void builtin_login(WordVector& words, CommandNode&) {

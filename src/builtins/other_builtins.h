@@ -10,8 +10,6 @@
 void builtin_echo(WordVector& words, CommandNode& node);
 /// glob word ...: the expanded words separated by NUL bytes, with no final separator.
 void builtin_glob(WordVector& words, CommandNode& node);
-/// eval word ...: runs the words as shell input; an error inside ends it silently with status 1.
-void builtin_eval(WordVector& words, CommandNode& node);
 /// onintr [-|label]: default interrupt handling, interrupts ignored, or a jump to the label.
 void builtin_onintr(WordVector& words, CommandNode& node);
 /// nohup without a command: a script ignores hang-ups from now on.

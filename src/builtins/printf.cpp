@@ -246,7 +246,7 @@ int format_all(std::string_view fmt, ArgCursor& args) {
             return 1;
         }
         char conversion = fmt[q];
-        // The pending text and the specification are formatted together.
+        // The pending text and the conversion are formatted together.
         std::string piece(fmt.substr(start, q + 1 - start));
         switch (conversion) {
             case 'd':

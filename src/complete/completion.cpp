@@ -18,8 +18,7 @@
 
 #include "core/descriptors.h"
 #include "core/signal_mask.h"
-#include "lifecycle/prompt.h"
-#include "lifecycle/signals.h"
+#include "core/signals.h"
 #include "vars/variables.h"
 
 namespace {
@@ -41,30 +40,19 @@ constexpr std::string_view LINE_ENDS("\n\x1b\0", 3);
 // The names of the last listing; emptied at the next request and once printed.
 WordVector listed_names;
 
+}  // namespace
+
+void (*completion_prompt)() = nullptr;
+
+namespace {
+
 // Input that comes before what the terminal still holds, in the order typed, but that is not in
 // the terminal's queue: the system refused to take it back, or it came in with an escape. Read
 // before the terminal; an interrupt while the terminal is read drops it with the driver's queue.
 std::string held_input;
 
-// Blocks SIGINT for its lifetime, so that the terminal is never left without echo.
-class InterruptsHeld {
-  public:
-    InterruptsHeld() noexcept {
-        sigset_t s;
-        sigemptyset(&s);
-        sigaddset(&s, SIGINT);
-        mask_change(SIG_BLOCK, &s, &saved_);
-    }
-    ~InterruptsHeld() { mask_change(SIG_SETMASK, &saved_, nullptr); }
-    InterruptsHeld(const InterruptsHeld&) = delete;
-    InterruptsHeld& operator=(const InterruptsHeld&) = delete;
-
-  private:
-    sigset_t saved_;
-};
-
 void release_listed_names() {
-    InterruptsHeld held;
+    SignalsBlocked held({SIGINT});  // the terminal is never left without echo
     WordVector().swap(listed_names);
 }
 
@@ -148,7 +136,7 @@ void take_waiting_input() {
     raw.c_lflag &= ~static_cast<tcflag_t>(ICANON);
     raw.c_cc[VMIN] = 0;
     raw.c_cc[VTIME] = 0;
-    InterruptsHeld held;
+    SignalsBlocked held({SIGINT});  // the terminal is never left without echo
     for (int round = 0; round < TAKE_ROUNDS; ++round) {
         if (tcsetattr(fds.shell_in, TCSANOW, &raw) != 0) return;
         char bytes[READ_LIMIT];
@@ -174,7 +162,7 @@ bool give_back(const Char* line, bool echo) {
     held_input.clear();
     std::size_t pushed = 0;
     {
-        InterruptsHeld held;
+        SignalsBlocked held({SIGINT});  // the terminal is never left without echo
         struct termios saved;
         if (tcgetattr(fds.shell_out, &saved) == 0) {
             struct termios quiet = saved;
@@ -219,7 +207,7 @@ void echo_line(const Char* line) {
 
 // Moves the cursor to column 1 without any newline translation of the terminal.
 void back_to_column_one() {
-    InterruptsHeld held;
+    SignalsBlocked held({SIGINT});  // the terminal is never left without echo
     struct termios saved;
     if (tcgetattr(fds.shell_out, &saved) != 0) return;
     struct termios raw = saved;
@@ -570,7 +558,7 @@ int complete_line(Char* buffer, int size) {
         // The driver here does not reprint pending input on request, so a line shown again
         // after the prompt is echoed as it goes back into the queue.
         bool show = tab || request == CompletionRequest::LIST;
-        if (show) print_prompt();
+        if (show && completion_prompt) completion_prompt();
         if (!give_back(buffer, show) && show) echo_line(buffer);
     }
     return static_cast<int>(count);

@@ -34,6 +34,9 @@ inline constexpr char COMPLETION_DELIMITERS[] = " '\"\t;&<>()|^%";
 /// At most this many names are listed.
 inline constexpr std::size_t COMPLETION_LIST_MAX = 1024;
 
+/// Prints the prompt again after a listing; start-up fills it in.
+extern void (*completion_prompt)();
+
 /// Reads one line from fds.shell_in into buffer (size Chars, one Char per byte typed, 0 to 255;
 /// at most 1024 are read at a time), completing and listing on request. Returns the number of
 /// Chars of the line (the last one a newline, unless the line filled the buffer), or the result

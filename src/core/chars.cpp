@@ -75,19 +75,29 @@ int compute_sb_limit() {
     return n < 128 ? 128 : n;
 }
 
-inline bool in_locale(Char c) { return c >= 0 && c < locale_sb_limit(); }
+inline bool in_locale(Char c) {
+    return c >= 0 && c < locale_sb_limit();
+}
 }  // namespace
 
-void locale_changed() { sb_limit = -1; }
+void locale_changed() {
+    sb_limit = -1;
+}
 
 int locale_sb_limit() {
     if (sb_limit < 0) sb_limit = compute_sb_limit();
     return sb_limit;
 }
 
-bool char_is_alpha(Char c) { return in_locale(c) && std::isalpha(c); }
-bool char_is_alnum(Char c) { return in_locale(c) && std::isalnum(c); }
-bool byte_is_print(unsigned char c) { return std::isprint(c); }
+bool char_is_alpha(Char c) {
+    return in_locale(c) && std::isalpha(c);
+}
+bool char_is_alnum(Char c) {
+    return in_locale(c) && std::isalnum(c);
+}
+bool byte_is_print(unsigned char c) {
+    return std::isprint(c);
+}
 
 // ---- Strings -----------------------------------------------------------------------------------
 
@@ -159,8 +169,12 @@ CharString to_char_string(std::string_view bytes) {
     return s;
 }
 
-const char* to_byte_string(CharView s) { return fill_bytes(byte_scratch, s); }
-const char* to_byte_string(const CharString& s) { return fill_bytes(byte_scratch, s); }
+const char* to_byte_string(CharView s) {
+    return fill_bytes(byte_scratch, s);
+}
+const char* to_byte_string(const CharString& s) {
+    return fill_bytes(byte_scratch, s);
+}
 
 std::string to_bytes(CharView s) {
     std::string out(s.size(), '\0');
@@ -183,7 +197,9 @@ const char* to_visible(CharView s) {
     strvis_noslash(visible_scratch, byte_scratch.data(), byte_scratch.size());
     return visible_scratch.c_str();
 }
-const char* to_visible(const CharString& s) { return to_visible(CharView(s)); }
+const char* to_visible(const CharString& s) {
+    return to_visible(CharView(s));
+}
 
 void put_char_visible(Char c, FILE* stream) {
     if (is_quoted(c)) {
@@ -221,4 +237,8 @@ void vec_print(FILE* stream, const WordVector& v) {
 void vec_drop_first(WordVector& v, std::size_t n) {
     if (n > v.size()) n = v.size();
     v.erase(v.begin(), v.begin() + static_cast<std::ptrdiff_t>(n));
+}
+
+void clear_quote_marks(WordVector& words) {
+    for (CharString& w : words) str_strip(w);
 }

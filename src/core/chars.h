@@ -20,13 +20,21 @@ inline constexpr int QUOTE = 0x8000;
 inline constexpr int TRIM = 0x7fff;
 
 /// A Char with the quote mark set (the marker put before alias words is quoted(0)).
-constexpr Char quoted(int c) { return static_cast<Char>(c | QUOTE); }
+constexpr Char quoted(int c) {
+    return static_cast<Char>(c | QUOTE);
+}
 /// True when the Char carries the quote mark.
-constexpr bool is_quoted(Char c) { return c < 0; }
+constexpr bool is_quoted(Char c) {
+    return c < 0;
+}
 /// The character without its quote mark.
-constexpr int trim(Char c) { return c & TRIM; }
+constexpr int trim(Char c) {
+    return c & TRIM;
+}
 /// The byte held by a Char.
-constexpr unsigned char low_byte(Char c) { return static_cast<unsigned char>(c & 0xff); }
+constexpr unsigned char low_byte(Char c) {
+    return static_cast<unsigned char>(c & 0xff);
+}
 
 /// Character traits for Char: plain values, compared as signed 16-bit numbers.
 struct CharTraits {
@@ -106,7 +114,9 @@ enum CharClassBits : unsigned {
 extern const std::uint16_t CharClass[256];
 
 /// True when c carries no quote mark and its class entry has one of the given bits.
-inline bool char_is(Char c, unsigned bits) { return c >= 0 && (CharClass[c & 0xff] & bits) != 0; }
+inline bool char_is(Char c, unsigned bits) {
+    return c >= 0 && (CharClass[c & 0xff] & bits) != 0;
+}
 
 // ---- Locale-aware classification ------------------------------------------------------------
 
@@ -115,7 +125,9 @@ void locale_changed();
 /// Bytes below this are single-byte characters of the current locale.
 int locale_sb_limit();
 /// Decimal digit test of an unquoted Char: the digits are 0 to 9 in every locale.
-inline bool char_is_digit(Char c) { return c >= '0' && c <= '9'; }
+inline bool char_is_digit(Char c) {
+    return c >= '0' && c <= '9';
+}
 /// Locale letter test of an unquoted Char below the single-byte limit.
 bool char_is_alpha(Char c);
 /// Locale letter-or-digit test of an unquoted Char below the single-byte limit.
@@ -132,17 +144,31 @@ Char* str_copy_n(Char* dst, const Char* src, std::size_t n);
 int str_cmp(const Char* a, const Char* b);
 /// As str_cmp over at most n Chars.
 int str_ncmp(const Char* a, const Char* b, std::size_t n);
-inline int str_cmp(const CharString& a, const CharString& b) { return str_cmp(a.c_str(), b.c_str()); }
+inline int str_cmp(const CharString& a, const CharString& b) {
+    return str_cmp(a.c_str(), b.c_str());
+}
+/// True when the word is exactly the plain text: a quoted character never equals one of it.
+inline bool equals(CharView word, std::string_view text) {
+    if (word.size() != text.size()) return false;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (word[i] != static_cast<unsigned char>(text[i])) return false;
+    }
+    return true;
+}
 /// True when every Char of a equals the Char at the same place of b (quote marks included).
 bool str_is_prefix(const CharString& a, const CharString& b);
 /// Clears the quote mark of every Char in place.
 void str_strip(CharString& s);
 /// The last Char, or 0 for the empty string.
-inline Char str_last_char(const CharString& s) { return s.empty() ? 0 : s.back(); }
+inline Char str_last_char(const CharString& s) {
+    return s.empty() ? 0 : s.back();
+}
 /// Optional minus, then only unquoted locale digits; the empty string counts as a number.
 bool str_is_number(const CharString& s);
 /// True when the byte occurs in the string.
-inline bool bytes_contain(const char* s, char c) { return s && c && std::strchr(s, c); }
+inline bool bytes_contain(const char* s, char c) {
+    return s && c && std::strchr(s, c);
+}
 
 // ---- Conversions ------------------------------------------------------------------------------
 
@@ -177,6 +203,10 @@ struct ByteVector {
 void vec_print(FILE* stream, const WordVector& v);
 /// Drops the first n words (all of them when there are fewer).
 void vec_drop_first(WordVector& v, std::size_t n);
+/// Clears the quote marks of every word.
+void clear_quote_marks(WordVector& words);
 
 /// A CharString from a byte literal, for tables and tests.
-inline CharString chars(std::string_view bytes) { return to_char_string(bytes); }
+inline CharString chars(std::string_view bytes) {
+    return to_char_string(bytes);
+}

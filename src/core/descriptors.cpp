@@ -51,7 +51,9 @@ int stream_seek(void* cookie, off64_t* pos, int whence) {
     return 0;
 }
 
-int stream_close(void* cookie) { return close(effective_fd(*static_cast<int*>(cookie))); }
+int stream_close(void* cookie) {
+    return close(effective_fd(*static_cast<int*>(cookie)));
+}
 
 bool is_open(int fd) {
     return fcntl(fd, F_GETFD) >= 0;
@@ -81,11 +83,17 @@ FILE* open_descriptor_stream(int* variable, const char* mode) {
     return f;
 }
 
-int effective_fd(int value) { return fds.fds_prepared && value >= 16 ? value - 16 : value; }
+int effective_fd(int value) {
+    return fds.fds_prepared && value >= 16 ? value - 16 : value;
+}
 
-void set_cloexec(int fd) { fcntl(fd, F_SETFD, FD_CLOEXEC); }
+void set_cloexec(int fd) {
+    fcntl(fd, F_SETFD, FD_CLOEXEC);
+}
 
-void clear_cloexec(int fd) { fcntl(fd, F_SETFD, 0); }
+void clear_cloexec(int fd) {
+    fcntl(fd, F_SETFD, 0);
+}
 
 void fd_copy_failed(int err) {
     error_raise(ERR_TEXT, std::strerror(copy_error(err)));

@@ -144,11 +144,21 @@ const char* error_message(ErrorCode index);
 /// The error state of the process.
 struct ErrorState {
     std::optional<std::string> pending_error;  ///< the first deferred message of the line
-    std::string error_name;  ///< printed before the message with ERRF_NAME
-    bool error_seen = false;  ///< set by every error_raise; tested by the command loop
-    bool exit_on_error = false;  ///< -e: any immediate error ends the shell
+    std::string error_name;                    ///< printed before the message with ERRF_NAME
+    bool error_seen = false;       ///< set by every error_raise; tested by the command loop
+    bool exit_on_error = false;    ///< -e: any immediate error ends the shell
+    bool cleanup_pending = false;  ///< an error unwinds; the recovery point has yet to clean up
 };
 extern ErrorState errors;
+
+/// The clean-up steps an error leaves to the recovery point that catches it, after the steps of
+/// error_raise itself (message, descriptors, the end of a child). Start-up fills them in; the
+/// recovery point then takes the terminal back.
+struct RecoveryHooks {
+    void (*discard_input)() = nullptr;     ///< throws away the pending input
+    void (*set_error_status)() = nullptr;  ///< sets status to 1
+};
+extern RecoveryHooks recovery_hooks;
 
 /// What error_raise throws; caught only at recovery points.
 struct ShellError {};
@@ -162,8 +172,8 @@ struct SharedChildExit {
 /// A return to the command loop that is not an error (a line shown by :p and not run).
 struct LoopReturn {};
 
-/// Reports an immediate error and unwinds to the innermost recovery point. In a forked child
-/// or under -e it ends the process with status 1 instead.
+/// Reports an immediate error and unwinds to the innermost recovery point, which finishes the
+/// clean-up. In a forked child or under -e it ends the process with status 1 instead.
 [[noreturn]] void error_raise(ErrorCode code, ...);
 
 /// Returns to the innermost recovery point without an error (no message, error_seen unchanged).
@@ -185,12 +195,15 @@ void error_set_name(const CharString& word);
 /// A place to which errors unwind: it records the signal mask in force when it is made and
 /// restores it when control comes back.
 class RecoveryPoint {
-public:
+  public:
     RecoveryPoint() noexcept;
+    /// Control came back here: after an error, throws away the pending input, sets status to 1
+    /// and takes the terminal back; then restores the mask recorded at installation.
+    void recover() const;
     /// Restores the mask recorded at installation.
     void restore_mask() const noexcept;
 
-private:
+  private:
     sigset_t mask_;
 };
 
@@ -211,6 +224,6 @@ bool run_recovering(Body&& body) {
         } catch (const ShellError&) {
         }
     }
-    point.restore_mask();
+    point.recover();
     return true;
 }

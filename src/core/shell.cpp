@@ -1,3 +1,4 @@
 #include "core/shell.h"
 
 ShellFlags shell;
+SessionState session;

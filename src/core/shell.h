@@ -1,7 +1,12 @@
-// The shell-wide flags: what kind of shell this is and how it treats its terminal.
+// The shell-wide flags (what kind of shell this is and how it treats its terminal) and the
+// session state several floors read: the last background process, the onintr setting, and
+// what kind of input the command loop is reading.
 #pragma once
 
+#include <sys/types.h>
+
 #include <csignal>
+#include <optional>
 
 #include "core/chars.h"
 
@@ -24,8 +29,23 @@ struct ShellFlags {
     struct sigaction inherited_sigterm {};  ///< disposition of SIGTERM received from the parent
     uid_t real_uid = 0, effective_uid = 0;
     gid_t real_gid = 0, effective_gid = 0;
-    CharString pid_text;        ///< the shell's process id in decimal ($$)
-    CharString script_name;     ///< the script file given as argument ($0); empty when none
+    CharString pid_text;     ///< the shell's process id in decimal ($$)
+    CharString script_name;  ///< the script file given as argument ($0); empty when none
     bool has_script_name = false;
 };
 extern ShellFlags shell;
+
+/// What the running session remembers across commands.
+struct SessionState {
+    pid_t last_background_pid = 0;  ///< the last command started with & ($!); 0 before any
+    /// The onintr setting: none for the default handling, "-" to ignore interrupts, else a label.
+    std::optional<CharString> interrupt_label;
+    bool history_loading = false;     ///< lines are entered into the history list, never run
+    bool source_in_progress = false;  ///< a file is being sourced
+
+    /// True when onintr - asked that interrupts be ignored.
+    bool interrupts_ignored() const {
+        return interrupt_label && interrupt_label->size() == 1 && (*interrupt_label)[0] == '-';
+    }
+};
+extern SessionState session;

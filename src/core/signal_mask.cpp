@@ -11,7 +11,9 @@ bool known = false;
 
 // Both sets are built from empty sets by the calls here, so the bytes beyond the signals the
 // system has are 0 in both.
-bool same(const sigset_t& a, const sigset_t& b) { return std::memcmp(&a, &b, sizeof a) == 0; }
+bool same(const sigset_t& a, const sigset_t& b) {
+    return std::memcmp(&a, &b, sizeof a) == 0;
+}
 }  // namespace
 
 void mask_change(int how, const sigset_t* set, sigset_t* old) {
@@ -41,4 +43,35 @@ void mask_change(int how, const sigset_t* set, sigset_t* old) {
     if (same(next, current)) return;
     sigprocmask(SIG_SETMASK, &next, nullptr);
     current = next;
+}
+
+sigset_t mask_now() {
+    sigset_t now;
+    mask_change(SIG_BLOCK, nullptr, &now);
+    return now;
+}
+
+void block_signal(int sig) {
+    sigset_t s;
+    sigemptyset(&s);
+    sigaddset(&s, sig);
+    mask_change(SIG_BLOCK, &s, nullptr);
+}
+
+void unblock_signal(int sig) {
+    sigset_t s;
+    sigemptyset(&s);
+    sigaddset(&s, sig);
+    mask_change(SIG_UNBLOCK, &s, nullptr);
+}
+
+SignalsBlocked::SignalsBlocked(std::initializer_list<int> signals) noexcept {
+    sigset_t s;
+    sigemptyset(&s);
+    for (int sig : signals) sigaddset(&s, sig);
+    mask_change(SIG_BLOCK, &s, &before_);
+}
+
+SignalsBlocked::~SignalsBlocked() {
+    mask_change(SIG_SETMASK, &before_, nullptr);
 }

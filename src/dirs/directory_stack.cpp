@@ -10,8 +10,7 @@
 
 #include "core/descriptors.h"
 #include "core/errors.h"
-#include "core/recovery_steps.h"
-#include "expand/glob.h"
+#include "core/process_exit.h"
 #include "vars/environment.h"
 #include "vars/variables.h"
 
@@ -35,14 +34,6 @@ bool is_set(std::string_view name) {
     return var_lookup(name) != nullptr;
 }
 
-bool is_text(CharView s, std::string_view text) {
-    if (s.size() != text.size()) return false;
-    for (std::size_t i = 0; i < s.size(); ++i) {
-        if (s[i] != static_cast<unsigned char>(text[i])) return false;
-    }
-    return true;
-}
-
 // True when name is dir itself or lies below it: dir followed by "/" or by the end.
 bool begins_with_dir(CharView name, CharView dir) {
     return name.size() >= dir.size() && name.substr(0, dir.size()) == dir &&
@@ -50,7 +41,7 @@ bool begins_with_dir(CharView name, CharView dir) {
 }
 
 bool begins_with(CharView s, std::string_view text) {
-    return s.size() >= text.size() && is_text(s.substr(0, text.size()), text);
+    return s.size() >= text.size() && equals(s.substr(0, text.size()), text);
 }
 
 // The next entry below e in the ring, passing over the sentinel.
@@ -148,48 +139,21 @@ void home_rewrite(CharString& path) {
     }
 }
 
-// ---- Option words -------------------------------------------------------------------------
-
-// Reads the option words after the command word into print_flags; returns the index of the
-// first other word. A lone "-" is passed over.
-std::size_t read_option_words(const WordVector& words, const char* usage_suffix) {
-    dir_stack.print_flags = 0;
-    std::size_t i = 1;
-    for (; i < words.size() && !words[i].empty() && words[i][0] == '-'; ++i) {
-        for (std::size_t k = 1; k < words[i].size(); ++k) {
-            switch (words[i][k]) {
-                case 'l':
-                    dir_stack.print_flags |= DIRS_LONG;
-                    break;
-                case 'v':
-                    dir_stack.print_flags |= DIRS_VERBOSE;
-                    break;
-                case 'n':
-                    dir_stack.print_flags |= DIRS_WRAP;
-                    break;
-                default:
-                    error_raise(ERR_DIRS_USAGE, to_visible(words[0]), usage_suffix);
-            }
-        }
-    }
-    return i;
-}
-
 // ---- Following a name ---------------------------------------------------------------------
 
 // The name the user means with symbolic links ignored: leading ".." components climb from the
 // current entry's name and leading "." components are skipped.
 CharString logical_name(const CharString& name) {
     CharView base(current_dir->name);
-    if (is_text(base, "/")) base = CharView();
+    if (equals(base, "/")) base = CharView();
     CharView rest(name);
     for (;;) {
         std::size_t end = rest.find('/');
         CharView component = rest.substr(0, end);
-        if (is_text(component, "..")) {
+        if (equals(component, "..")) {
             std::size_t slash = base.rfind('/');
             base = base.substr(0, slash == CharView::npos ? 0 : slash);
-        } else if (!is_text(component, ".")) {
+        } else if (!equals(component, ".")) {
             break;
         }
         if (end == CharView::npos) {
@@ -207,44 +171,6 @@ CharString logical_name(const CharString& name) {
 
 bool enter_name(const CharString& name) {
     return chdir(to_byte_string(name)) == 0;
-}
-
-// Enters the directory a cd or pushd argument names and returns its canonical name: the name
-// itself (logically with ignore_symlinks), then along cdpath, then the value of a shell
-// variable of that name. Sets print_pending when the name was found by either of the last two.
-CharString dir_follow(const CharString& word) {
-    CharString name = glob_one(word, ONE_AMBIGUOUS);
-    const bool absolute = !name.empty() && name[0] == '/';
-    if (is_set("ignore_symlinks") && !absolute) {
-        CharString logical = logical_name(name);
-        if (enter_name(logical)) return dir_goto(logical);
-    }
-    if (enter_name(name)) return dir_goto(name);
-    const int err = errno;
-
-    if (!absolute && !begins_with(name, "./") && !begins_with(name, "../")) {
-        if (const WordVector* cdpath = var_lookup("cdpath")) {
-            for (const CharString& dir : *cdpath) {
-                CharString candidate = dir;
-                candidate += Char('/');
-                candidate += name;
-                if (enter_name(candidate)) {
-                    dir_stack.print_pending = true;
-                    return dir_goto(candidate);
-                }
-            }
-        }
-    }
-    if (const WordVector* value = var_lookup(CharView(name))) {
-        if (!value->empty()) {
-            const CharString& dir = value->front();
-            if (!dir.empty() && (dir[0] == '/' || dir[0] == '.') && enter_name(dir)) {
-                dir_stack.print_pending = true;
-                return dir_goto(CharString(dir));
-            }
-        }
-    }
-    error_raise(ERR_NAME_TEXT, to_visible(name), std::strerror(err));
 }
 
 // The only entry of the ring is its own neighbour.
@@ -335,7 +261,7 @@ CharString canonical_dir(CharString path, std::size_t start, HomeRewrite rewrite
         if (end == CharString::npos) end = path.size();
         CharView component = CharView(path).substr(i + 1, end - i - 1);
 
-        if (is_text(component, ".")) {
+        if (equals(component, ".")) {
             if (end < path.size()) {
                 path.erase(i + 1, 2);
                 continue;
@@ -343,7 +269,7 @@ CharString canonical_dir(CharString path, std::size_t start, HomeRewrite rewrite
             if (i > 0) path.erase(i);  // "/." directly after the root is left as it is
             break;
         }
-        if (is_text(component, "..")) {
+        if (equals(component, "..")) {
             if (i == 0) {  // above the root is the root
                 path.erase(1, end < path.size() ? 3 : 2);
                 continue;
@@ -378,7 +304,7 @@ CharString dir_goto(const CharString& name) {
     if (!name.empty() && name[0] == '/') return canonical_dir(name, 0);
     CharString joined = current_dir->name;
     std::size_t at = 0;
-    if (!is_text(joined, "/")) {
+    if (!equals(joined, "/")) {
         at = joined.size();
         joined += Char('/');
     }
@@ -406,7 +332,7 @@ void dir_set_current(DirEntry* entry) {
 void dir_print() {
     const CharString& home = var_value("home");
     const bool abbreviate =
-        !home.empty() && !(dir_stack.print_flags & DIRS_LONG) && !is_text(home, "/");
+        !home.empty() && !(dir_stack.print_flags & DIRS_LONG) && !equals(home, "/");
     const bool verbose = dir_stack.print_flags & DIRS_VERBOSE;
     const char end = verbose ? '\n' : ' ';
     int column = 0;
@@ -435,7 +361,7 @@ void dir_print() {
 
 void tilde_form(const CharString& name, FILE* stream) {
     const CharString& home = var_value("home");
-    if (!home.empty() && !is_text(home, "/") && begins_with_dir(name, home)) {
+    if (!home.empty() && !equals(home, "/") && begins_with_dir(name, home)) {
         std::fputc('~', stream);
         std::fputs(to_visible(CharView(name).substr(home.size())), stream);
     } else {
@@ -473,31 +399,78 @@ void dir_release(DirEntry* entry) {
     if (--entry->ref_count == 0 && !entry->down && !entry->up) delete entry;
 }
 
-// ---- Builtins ---------------------------------------------------------------------------------
+// ---- What cd, pushd and popd do -----------------------------------------------------------------
 
-void builtin_cd(WordVector& words, CommandNode&) {
-    const std::size_t i = read_option_words(words, " [<dir>]");
-    dir_stack.print_pending = false;
-    CharString name;
-    if (i == words.size()) {
-        const CharString& home = var_value("home");
-        if (home.empty()) error_raise(ERR_NO_HOME | ERRF_NAME);
-        if (chdir(to_byte_string(home)) < 0) error_raise(ERR_CANT_CHANGE_HOME | ERRF_NAME);
-        name = home;
-    } else if (words.size() - i > 1) {
-        error_raise(ERR_TOO_MANY_ARGS | ERRF_NAME);
-    } else if (DirEntry* found = dir_find(words[i])) {
-        dir_stack.print_pending = true;
-        enter(found);
-        DirEntry* old = current_dir;
-        unlink_entry(old);
-        current_dir = found;
-        dir_free(old);
-        dir_set_current(found);
-        return;
-    } else {
-        name = dir_follow(words[i]);
+std::size_t dir_read_options(const WordVector& words, const char* usage_suffix) {
+    dir_stack.print_flags = 0;
+    std::size_t i = 1;
+    for (; i < words.size() && !words[i].empty() && words[i][0] == '-'; ++i) {
+        for (std::size_t k = 1; k < words[i].size(); ++k) {
+            switch (words[i][k]) {
+                case 'l':
+                    dir_stack.print_flags |= DIRS_LONG;
+                    break;
+                case 'v':
+                    dir_stack.print_flags |= DIRS_VERBOSE;
+                    break;
+                case 'n':
+                    dir_stack.print_flags |= DIRS_WRAP;
+                    break;
+                default:
+                    error_raise(ERR_DIRS_USAGE, to_visible(words[0]), usage_suffix);
+            }
+        }
     }
+    return i;
+}
+
+CharString dir_follow(const CharString& name) {
+    const bool absolute = !name.empty() && name[0] == '/';
+    if (is_set("ignore_symlinks") && !absolute) {
+        CharString logical = logical_name(name);
+        if (enter_name(logical)) return dir_goto(logical);
+    }
+    if (enter_name(name)) return dir_goto(name);
+    const int err = errno;
+
+    if (!absolute && !begins_with(name, "./") && !begins_with(name, "../")) {
+        if (const WordVector* cdpath = var_lookup("cdpath")) {
+            for (const CharString& dir : *cdpath) {
+                CharString candidate = dir;
+                candidate += Char('/');
+                candidate += name;
+                if (enter_name(candidate)) {
+                    dir_stack.print_pending = true;
+                    return dir_goto(candidate);
+                }
+            }
+        }
+    }
+    if (const WordVector* value = var_lookup(CharView(name))) {
+        if (!value->empty()) {
+            const CharString& dir = value->front();
+            if (!dir.empty() && (dir[0] == '/' || dir[0] == '.') && enter_name(dir)) {
+                dir_stack.print_pending = true;
+                return dir_goto(CharString(dir));
+            }
+        }
+    }
+    error_raise(ERR_NAME_TEXT, to_visible(name), std::strerror(err));
+}
+
+void dir_enter(const DirEntry* e) {
+    enter(e);
+}
+
+void dir_replace_current(DirEntry* found) {
+    DirEntry* old = current_dir;
+    unlink_entry(old);
+    current_dir = found;
+    dir_free(old);
+    dir_set_current(found);
+}
+
+void dir_replace_current(CharString name) {
     // The new entry takes the place of the current one in the ring.
     DirEntry* e = new_entry(std::move(name));
     DirEntry* old = current_dir;
@@ -508,38 +481,22 @@ void builtin_cd(WordVector& words, CommandNode&) {
     dir_set_current(e);
 }
 
-void builtin_pushd(WordVector& words, CommandNode&) {
-    const std::size_t i = read_option_words(words, " [<dir>|+<n>]");
-    dir_stack.print_pending = true;
-    if (i == words.size()) {
-        DirEntry* other = below(current_dir);
-        if (other == current_dir) error_raise(ERR_NO_OTHER_DIR | ERRF_NAME);
-        enter(other);
-        unlink_entry(other);
-        link_above(other, current_dir);
-        dir_set_current(other);
-        return;
-    }
-    if (words.size() - i > 1) error_raise(ERR_TOO_MANY_ARGS | ERRF_NAME);
-    if (DirEntry* found = dir_find(words[i])) {
-        enter(found);
-        dir_set_current(found);  // the ring stays: the listing now starts at found
-        return;
-    }
-    DirEntry* e = new_entry(dir_follow(words[i]));
+void dir_exchange_top() {
+    DirEntry* other = below(current_dir);
+    if (other == current_dir) error_raise(ERR_NO_OTHER_DIR | ERRF_NAME);
+    enter(other);
+    unlink_entry(other);
+    link_above(other, current_dir);
+    dir_set_current(other);
+}
+
+void dir_push(CharString name) {
+    DirEntry* e = new_entry(std::move(name));
     link_above(e, current_dir);
     dir_set_current(e);
 }
 
-void builtin_popd(WordVector& words, CommandNode&) {
-    const std::size_t i = read_option_words(words, " [+<n>]");
-    dir_stack.print_pending = true;
-    DirEntry* gone = current_dir;
-    if (words.size() - i > 1) error_raise(ERR_TOO_MANY_ARGS | ERRF_NAME);
-    if (i < words.size()) {
-        gone = dir_find(words[i]);
-        if (!gone) error_raise(ERR_BAD_DIRECTORY | ERRF_NAME);
-    }
+void dir_pop(DirEntry* gone) {
     if (is_alone(gone)) error_raise(ERR_DIR_STACK_EMPTY | ERRF_NAME);
     if (gone == current_dir) {
         DirEntry* target = below(gone);
@@ -552,9 +509,4 @@ void builtin_popd(WordVector& words, CommandNode&) {
         dir_print();  // another entry left: listed even under pushdsilent
     }
     dir_free(gone);
-}
-
-void builtin_dirs(WordVector& words, CommandNode&) {
-    if (read_option_words(words, "") < words.size()) error_raise(ERR_DIRS_USAGE, "dirs", "");
-    dir_print();
 }

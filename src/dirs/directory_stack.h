@@ -12,7 +12,6 @@
 #include <cstdio>
 
 #include "core/chars.h"
-#include "parse/syntax_tree.h"
 
 /// One remembered directory; jobs started in it hold a reference.
 struct DirEntry {
@@ -78,11 +77,25 @@ void dir_release(DirEntry* entry);
 /// Writes a directory name in visible form with a leading home shown as ~.
 void tilde_form(const CharString& name, FILE* stream);
 
-/// cd and chdir [-lvn] [dir|+n]: replace the current directory.
-void builtin_cd(WordVector& words, CommandNode& node);
-/// pushd [-lvn] [dir|+n]: push a directory, exchange the top two, or rotate the stack.
-void builtin_pushd(WordVector& words, CommandNode& node);
-/// popd [-lvn] [+n]: drop the current directory, or the entry n below it.
-void builtin_popd(WordVector& words, CommandNode& node);
-/// dirs [-lvn]: list the stack.
-void builtin_dirs(WordVector& words, CommandNode& node);
+/// Reads the option words after the command word into print_flags ("Usage: %s [-lvn]%s" with
+/// the suffix for another letter); returns the index of the first other word. A lone "-" is
+/// passed over.
+std::size_t dir_read_options(const WordVector& words, const char* usage_suffix);
+/// Enters the directory a cd or pushd argument (after file-name generation) names and returns
+/// its canonical name: the name itself (logically with ignore_symlinks), then along cdpath, then
+/// the value of a shell variable of that name. Sets print_pending when the name was found by
+/// either of the last two.
+CharString dir_follow(const CharString& name);
+/// Changes the process's directory to an entry's ("%s: %s" when the system refuses).
+void dir_enter(const DirEntry* e);
+/// cd: the entry found (already entered), or a new entry of a directory just entered, takes the
+/// place of the current one.
+void dir_replace_current(DirEntry* found);
+void dir_replace_current(CharString name);
+/// pushd alone: exchanges the top two entries ("No other directory").
+void dir_exchange_top();
+/// pushd dir: a new entry of a directory just entered goes on top.
+void dir_push(CharString name);
+/// popd: drops an entry, entering the one below when it was the current one ("Directory stack
+/// empty" when it is the only one).
+void dir_pop(DirEntry* gone);

@@ -9,7 +9,9 @@
 CommandHash command_hash;
 
 namespace {
-void set_bit(unsigned b) { command_hash.bits[b >> 3] |= static_cast<std::uint8_t>(1u << (b & 7)); }
+void set_bit(unsigned b) {
+    command_hash.bits[b >> 3] |= static_cast<std::uint8_t>(1u << (b & 7));
+}
 }  // namespace
 
 unsigned hash_name(CharView name) {
@@ -47,7 +49,8 @@ void rehash_path() {
                 (e->d_name[1] == '\0' || (e->d_name[1] == '.' && e->d_name[2] == '\0'))) {
                 continue;
             }
-            set_bit(static_cast<unsigned>((hash_name(e->d_name) * HASH_MULTIPLIER + i) % HASH_BITS));
+            set_bit(
+                static_cast<unsigned>((hash_name(e->d_name) * HASH_MULTIPLIER + i) % HASH_BITS));
         }
         closedir(d);
     }

@@ -1,4 +1,3 @@
-#include "core/signal_mask.h"
 #include "exec/executor.h"
 
 #include <sys/resource.h>
@@ -14,17 +13,16 @@
 #include "core/descriptors.h"
 #include "core/errors.h"
 #include "core/shell.h"
-#include "exec/background.h"
-#include "exec/builtin_table.h"
+#include "core/signal_mask.h"
+#include "core/signals.h"
+#include "exec/builtin_entry.h"
 #include "exec/command_search.h"
 #include "exec/redirections.h"
+#include "exec/reentry.h"
 #include "expand/here_document.h"
 #include "expand/substitute.h"
 #include "jobs/job_reports.h"
 #include "jobs/process_table.h"
-#include "lifecycle/interrupts.h"
-#include "lifecycle/shutdown.h"
-#include "lifecycle/signals.h"
 #include "vars/variables.h"
 
 namespace {
@@ -50,19 +48,11 @@ void release_sigchld() {
 }
 
 bool words_are(const WordVector& w, std::size_t i, std::string_view text) {
-    if (i >= w.size() || w[i].size() != text.size()) return false;
-    for (std::size_t k = 0; k < text.size(); ++k) {
-        if (w[i][k] != static_cast<unsigned char>(text[k])) return false;
-    }
-    return true;
+    return i < w.size() && equals(w[i], text);
 }
 
-bool label_is_dash() {
-    return interrupt_label && interrupt_label->size() == 1 && (*interrupt_label)[0] == '-';
-}
-
-bool is_builtin(const BuiltinEntry* b, const char* name) {
-    return b && b->name[0] == name[0] && std::strcmp(b->name, name) == 0;
+bool has_property(const BuiltinEntry* b, BuiltinProperty p) {
+    return b && b->has(p);
 }
 
 // The prefix words nice, nohup and time become flags of the command.
@@ -95,7 +85,9 @@ void take_prefix_words(CommandNode& node) {
     }
 }
 
-void child_interrupt(int sig) { _exit(sig); }
+void child_interrupt(int sig) {
+    _exit(sig);
+}
 
 // True when the word, or one of the words, still holds a command substitution (a plain
 // backquote).
@@ -160,9 +152,7 @@ bool needs_descriptors(const CommandNode& node, const BuiltinEntry* builtin, boo
         (node.node_flags & (FLAG_PIPE_IN | FLAG_PIPE_OUT | FLAG_HERE_DOC))) {
         return true;
     }
-    return is_builtin(builtin, "exec") || is_builtin(builtin, "if") ||
-           is_builtin(builtin, "repeat") ||
-           is_builtin(builtin, "login") || has_command_substitution(node.words);
+    return builtin->has(BUILTIN_TAKES_STD_FDS) || has_command_substitution(node.words);
 }
 
 // The pipeline ends in a command run in the shell: the processes before it are a foreground
@@ -171,7 +161,7 @@ bool needs_descriptors(const CommandNode& node, const BuiltinEntry* builtin, boo
 // failure of the line: status stays as the command left it.
 void wait_for_pipeline_before(bool background) {
     release_sigchld();
-    if (jobs.job_in_progress && !background) collect_free_entries(JobStatus::Keep);
+    if (jobs.job_in_progress && !background) wait_for_job_in_progress(JobStatus::Keep);
 }
 
 // A command that runs nothing (no words left, or skipped under -n) still takes its place in
@@ -220,7 +210,7 @@ void run_command_here(CommandNode& node, const BuiltinEntry* builtin, PipeEnds* 
         close(pipe_out->fd[1]);
     }
     if (builtin) {
-        run_builtin(node, *builtin);
+        reentry.run_builtin(node, *builtin);
         if (forked) exit_with_status();
         return;
     }
@@ -237,7 +227,7 @@ void run_command_here(CommandNode& node, const BuiltinEntry* builtin, PipeEnds* 
     fds.fds_prepared = false;
     if (node.body) {
         node.body->node_flags |= node.node_flags & FLAG_NO_INTERRUPT;
-        execute_tree(node.body.get(), -1, nullptr, nullptr);
+        execute_tree(node.body.get(), JobGroup::NONE, nullptr, nullptr);
     }
     exit_with_status();
 }
@@ -250,9 +240,10 @@ void run_command_here(CommandNode& node, const BuiltinEntry* builtin, PipeEnds* 
 // loop, medians of 5 rounds, same run): vfork 1515 ms wall / 1446 ms user+system, fork
 // 2068 ms / 1887 ms, dash 1323-1410 ms. fork copies the shell's page tables for every program
 // and costs about 30% more; vfork keeps orv at the posix_spawn floor.
-pid_t shared_memory_fork(CommandNode& node, int wants_terminal, PipeEnds* pipe_in,
+pid_t shared_memory_fork(CommandNode& node, JobGroup wants_terminal, PipeEnds* pipe_in,
                          PipeEnds* pipe_out, ChildScratch& scratch) {
-    if (wants_terminal >= 0 && !executor.sigchld_held && !shell.no_execute) hold_sigchld();
+    if (wants_terminal != JobGroup::NONE && !executor.sigchld_held && !shell.no_execute)
+        hold_sigchld();
     sigset_t hold, before;
     sigemptyset(&hold);
     sigaddset(&hold, SIGCHLD);
@@ -265,13 +256,14 @@ pid_t shared_memory_fork(CommandNode& node, int wants_terminal, PipeEnds* pipe_i
         bool error_seen;
         Descriptors descriptors;
         ExecutorState exec;
-    } saved{shell.fork_depth, shell.handle_interrupts, shell.terminal_pgrp,
-            errors.error_seen,  fds,                     executor};
+    } saved{shell.fork_depth, shell.handle_interrupts, shell.terminal_pgrp, errors.error_seen, fds,
+            executor};
     std::fflush(output_stream);
     std::fflush(diagnostic_stream);
     bool ignore_interrupts =
         shell.handle_interrupts &&
-        ((shell.terminal_pgrp == -1 && (node.node_flags & FLAG_NO_INTERRUPT)) || label_is_dash());
+        ((shell.terminal_pgrp == -1 && (node.node_flags & FLAG_NO_INTERRUPT)) ||
+         session.interrupts_ignored());
     pid_t group = jobs.job_in_progress ? jobs.job_in_progress->leader_pid : 0;
 
     pid_t pid = vfork();
@@ -294,7 +286,7 @@ pid_t shared_memory_fork(CommandNode& node, int wants_terminal, PipeEnds* pipe_i
                     signal(SIGINT, child_interrupt);
                     signal(SIGQUIT, SIG_DFL);
                 }
-                if (wants_terminal >= 0) {
+                if (wants_terminal != JobGroup::NONE) {
                     signal(SIGTSTP, SIG_DFL);
                     signal(SIGTTIN, SIG_DFL);
                     signal(SIGTTOU, SIG_DFL);
@@ -332,7 +324,7 @@ pid_t shared_memory_fork(CommandNode& node, int wants_terminal, PipeEnds* pipe_i
     return pid;
 }
 
-void execute_command(CommandNode& node, int wants_terminal, PipeEnds* pipe_in,
+void execute_command(CommandNode& node, JobGroup wants_terminal, PipeEnds* pipe_in,
                      PipeEnds* pipe_out) {
     HeldSigchldReset held_sigchld_reset;
     const bool simple = node.node_type == CMD_SIMPLE;
@@ -358,21 +350,21 @@ void execute_command(CommandNode& node, int wants_terminal, PipeEnds* pipe_in,
     const BuiltinEntry* builtin = nullptr;
     if (simple) {
         take_prefix_words(node);
-        builtin = find_builtin(node);
+        builtin = reentry.find_builtin(node);
     }
-    if (shell.no_execute && (!builtin || !is_scripting_builtin(*builtin))) {
+    if (shell.no_execute && (!builtin || !builtin->has(BUILTIN_SCRIPTING))) {
         stand_in_for_nothing(node, pipe_in, pipe_out, true);
         return;
     }
-    if (is_builtin(builtin, "cd") || is_builtin(builtin, "chdir") || is_builtin(builtin, "pushd") ||
-        is_builtin(builtin, "popd")) {
+    if (has_property(builtin, BUILTIN_CHANGES_DIR)) {
         node.node_flags &= static_cast<std::uint16_t>(~FLAG_NICE);
     }
     const std::uint16_t f = node.node_flags;
-    bool forks = (f & FLAG_TIME) ||
-                 (!(f & FLAG_NO_FORK) &&
-                  (!builtin || (f & (FLAG_PIPE_OUT | FLAG_BACKGROUND | FLAG_NICE | FLAG_NOHUP)))) ||
-                 (is_builtin(builtin, "eval") && (f & (FLAG_PIPE_IN | FLAG_PIPE_OUT)));
+    bool forks =
+        (f & FLAG_TIME) ||
+        (!(f & FLAG_NO_FORK) &&
+         (!builtin || (f & (FLAG_PIPE_OUT | FLAG_BACKGROUND | FLAG_NICE | FLAG_NOHUP)))) ||
+        (has_property(builtin, BUILTIN_FORKS_IN_PIPE) && (f & (FLAG_PIPE_IN | FLAG_PIPE_OUT)));
     ChildScratch scratch;
     if (!forks) {
         run_command_here(node, builtin, pipe_in, pipe_out, false, scratch);
@@ -387,14 +379,14 @@ void execute_command(CommandNode& node, int wants_terminal, PipeEnds* pipe_in,
     bool full =
         !simple || (f & (FLAG_REPEAT | FLAG_BACKGROUND)) || builtin || substitutes_in_child(node);
     if (full) {
-        if (wants_terminal >= 0 && !executor.sigchld_held) hold_sigchld();
+        if (wants_terminal != JobGroup::NONE && !executor.sigchld_held) hold_sigchld();
         pid_t pid = fork_child(&node, wants_terminal);
         if (pid == 0) {
             release_sigchld();
             run_command_here(node, builtin, pipe_in, pipe_out, true, scratch);
             exit_with_status();
         }
-        if (f & FLAG_BACKGROUND) last_background_pid = pid;
+        if (f & FLAG_BACKGROUND) session.last_background_pid = pid;
     } else {
         shared_memory_fork(node, wants_terminal, pipe_in, pipe_out, scratch);
     }
@@ -414,25 +406,24 @@ void execute_command(CommandNode& node, int wants_terminal, PipeEnds* pipe_in,
     if (!fds.fds_prepared && (f & FLAG_HERE_DOC)) close(0);
     if (!(f & FLAG_PIPE_OUT)) {
         release_sigchld();
-        if (!(f & FLAG_BACKGROUND)) collect_free_entries();
+        if (!(f & FLAG_BACKGROUND)) wait_for_job_in_progress();
     }
 }
 
 // The walk itself; the here documents of the tree have been read.
-void run_tree(CommandNode* node, int wants_terminal, PipeEnds* pipe_in, PipeEnds* pipe_out) {
+void run_tree(CommandNode* node, JobGroup wants_terminal, PipeEnds* pipe_in, PipeEnds* pipe_out) {
     // Lists and pipelines are walked in a loop rather than by recursion on their right side,
     // so that a line of many commands needs no deep stack. The pipes between the processes of
     // a pipeline live here, at stable addresses, until the walk is done.
     std::list<PipeEnds> pipes;
     while (node) {
-        if (node->node_flags & FLAG_BACKGROUND) wants_terminal = 0;
+        if (node->node_flags & FLAG_BACKGROUND) wants_terminal = JobGroup::JOIN;
         CommandNode* left = node->left.get();
         CommandNode* right = node->right.get();
         switch (node->node_type) {
             case CMD_PIPE: {
-                left->node_flags |= node->node_flags &
-                                    (FLAG_BACKGROUND | FLAG_PIPE_IN | FLAG_NO_INTERRUPT |
-                                     FLAG_ERR_TOO);
+                left->node_flags |= node->node_flags & (FLAG_BACKGROUND | FLAG_PIPE_IN |
+                                                        FLAG_NO_INTERRUPT | FLAG_ERR_TOO);
                 left->node_flags |= FLAG_PIPE_OUT;
                 PipeEnds& p = pipes.emplace_back();
                 run_tree(left, wants_terminal, pipe_in, &p);
@@ -440,7 +431,7 @@ void run_tree(CommandNode* node, int wants_terminal, PipeEnds* pipe_in, PipeEnds
                                                          FLAG_NO_FORK | FLAG_NO_INTERRUPT);
                 right->node_flags |= FLAG_PIPE_IN;
                 // The right side is walked in this loop too: a pipe nests to the right.
-                if (wants_terminal >= 0) wants_terminal = 0;
+                if (wants_terminal != JobGroup::NONE) wants_terminal = JobGroup::JOIN;
                 pipe_in = &p;
                 node = right;
                 continue;
@@ -481,7 +472,8 @@ void run_tree(CommandNode* node, int wants_terminal, PipeEnds* pipe_in, PipeEnds
 
 }  // namespace
 
-void execute_tree(CommandNode* node, int wants_terminal, PipeEnds* pipe_in, PipeEnds* pipe_out) {
+void execute_tree(CommandNode* node, JobGroup wants_terminal, PipeEnds* pipe_in,
+                  PipeEnds* pipe_out) {
     read_documents_ahead(node);
     run_tree(node, wants_terminal, pipe_in, pipe_out);
 }

@@ -1,6 +1,7 @@
 // The executor: walks a syntax tree, forks where needed, waits for foreground jobs.
 #pragma once
 
+#include "jobs/process_table.h"
 #include "parse/syntax_tree.h"
 
 /// A pipe's two descriptors: read end, write end.
@@ -8,7 +9,7 @@ struct PipeEnds {
     int fd[2] = {-1, -1};
 };
 
-/// Runs a tree. wants_terminal > 0: children take the terminal; 0: they join the job's group;
-/// < 0: no process groups. pipe_in is the pipe from the left, pipe_out where a pipe to the right
-/// is made; either may be null.
-void execute_tree(CommandNode* node, int wants_terminal, PipeEnds* pipe_in, PipeEnds* pipe_out);
+/// Runs a tree, its children in process groups as wants_terminal says. pipe_in is the pipe from
+/// the left, pipe_out where a pipe to the right is made; either may be null.
+void execute_tree(CommandNode* node, JobGroup wants_terminal, PipeEnds* pipe_in,
+                  PipeEnds* pipe_out);

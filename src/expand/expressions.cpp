@@ -6,7 +6,9 @@
 #include <string_view>
 
 #include "core/errors.h"
+#include "core/pattern.h"
 #include "core/shell.h"
+#include "exec/reentry.h"
 #include "expand/glob.h"
 #include "vars/variables.h"
 
@@ -62,15 +64,6 @@ std::uint32_t bits(std::int32_t n) {
     return static_cast<std::uint32_t>(n);
 }
 
-// True when w is exactly the plain (unquoted) text.
-bool word_is(const CharString& w, std::string_view text) {
-    if (w.size() != text.size()) return false;
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        if (w[i] != static_cast<unsigned char>(text[i])) return false;
-    }
-    return true;
-}
-
 // Words a primary leaves alone: the one-character operators, the two-character ones, and
 // anything beginning with < or >. "&", "|", "&&" and "||" are deliberately not among them.
 bool is_operator_word(const CharString& w) {
@@ -94,7 +87,7 @@ bool is_operator_word(const CharString& w) {
     }
     if (w.size() == 2) {
         for (std::string_view op : {"|&", "<<", ">>", "==", "!=", "=~", "!~"}) {
-            if (word_is(w, op)) return true;
+            if (equals(w, op)) return true;
         }
     }
     return !w.empty() && (w[0] == '<' || w[0] == '>');
@@ -157,7 +150,7 @@ class Evaluator {
     }
     bool at(std::string_view text) const {
         const CharString* w = current();
-        return w && word_is(*w, text);
+        return w && equals(*w, text);
     }
 
     // Level 2, &&: right-recursive; after a false left side the right one is only examined.
@@ -205,10 +198,10 @@ class Evaluator {
     std::int32_t level6(int flags) {
         Operand p1 = level7(flags);
         const CharString* w = current();
-        const bool equal = w && word_is(*w, "==");
-        const bool unequal = w && word_is(*w, "!=");
-        const bool match = w && word_is(*w, "=~");
-        const bool no_match = w && word_is(*w, "!~");
+        const bool equal = w && equals(*w, "==");
+        const bool unequal = w && equals(*w, "!=");
+        const bool match = w && equals(*w, "=~");
+        const bool no_match = w && equals(*w, "!~");
         if (!(equal || unequal || match || no_match)) return to_number(p1);
         ++cursor_;
         Operand p2 = level7((match || no_match) ? (flags | EXPR_NOGLOB) : flags);
@@ -301,15 +294,15 @@ class Evaluator {
         Depth d(depth_);
         const CharString* w = current();
         if (!w) error_raise(ERR_EXPRESSION_SYNTAX | ERRF_NAME);
-        if (word_is(*w, "!")) {
+        if (equals(*w, "!")) {
             ++cursor_;
             return truth_operand(to_number(level11(flags)) == 0);
         }
-        if (word_is(*w, "~")) {
+        if (equals(*w, "~")) {
             ++cursor_;
             return number_operand(~to_number(level11(flags)));
         }
-        if (word_is(*w, "(")) {
+        if (equals(*w, "(")) {
             ++cursor_;
             const std::int32_t value = level1(flags);
             const CharString* close = current();
@@ -319,7 +312,7 @@ class Evaluator {
             ++cursor_;
             return number_operand(value);
         }
-        if (word_is(*w, "{")) return command_form(flags);
+        if (equals(*w, "{")) return command_form(flags);
         // A leading "-" reads as negation: the empty word (0) minus the rest.
         if (is_operator_word(*w)) return Operand{};
         if (w->size() >= 2 && (*w)[0] == '-' && is_inquiry_letter((*w)[1])) {
@@ -385,11 +378,11 @@ class Evaluator {
     Operand command_form(int flags) {
         const std::size_t first = ++cursor_;
         std::size_t end = first;
-        while (end < words_.size() && !word_is(words_[end], "}")) ++end;
+        while (end < words_.size() && !equals(words_[end], "}")) ++end;
         if (end == words_.size()) error_raise(ERR_MISSING | ERRF_NAME, '}');
         cursor_ = end + 1;
         if (flags & EXPR_SKIP) return Operand{};
-        return truth_operand(run_brace_command(words_, first, end) == 0);
+        return truth_operand(reentry.run_brace_command(words_, first, end) == 0);
     }
 
     const WordVector& words_;

@@ -20,6 +20,3 @@ enum ExpressionFlags : int {
 /// Evaluates one expression from words[cursor] and leaves cursor on the first word not used.
 /// Does not return on a malformed expression, a failed inquiry name or a division by 0.
 std::int32_t eval_expression(const WordVector& words, std::size_t& cursor, int flags = 0);
-
-/// Runs the words [first, end) as a command line in a child and returns its exit status.
-std::int32_t run_brace_command(const WordVector& words, std::size_t first, std::size_t end);

@@ -1,13 +1,14 @@
 // File-name generation: backquoted commands, braces, a leading ~, and wildcard patterns
-// matched against the file system; and the shell's own pattern matcher.
+// matched against the file system.
 //
 // Quoted characters (QUOTE set) are never pattern characters: the file-system match sees them
-// escaped with a backslash, and pattern_match compares them literally.
+// escaped with a backslash.
 #pragma once
 
 #include <optional>
 
 #include "core/chars.h"
+#include "core/errors.h"
 
 /// Bits of glob_classify.
 enum ExpansionKind : int {
@@ -29,21 +30,18 @@ int glob_classify(const WordVector& words);
 std::optional<WordVector> glob_words(const WordVector& words, int kind);
 /// Expands one word to exactly one ("No match"; several words as the mode says).
 CharString glob_one(const CharString& word, int mode);
+/// The arguments words[1...] after file-name generation when they need it, else copied without
+/// quote marks; raises no_match when a pattern matches nothing.
+WordVector glob_arguments(const WordVector& words, ErrorCode no_match);
+/// A value as set, foreach, alias and the path import store it: file-name generation when it has
+/// anything to expand ("No match" under the current name prefix when that yields nothing).
+WordVector expand_value(WordVector value);
 
 /// Command substitution, then (unless noglob is set) braces and a leading ~.
 WordVector expand_special(const WordVector& words);
-/// Replaces each word holding a brace group by its alternatives, in order ("Missing }",
-/// "Missing ]"). The words are left as they were when it raises.
-void brace_expand(WordVector& words);
 /// A word beginning with ~ with the home directory (of home, or of the named user) in place
 /// of ~ and the name ("No $home variable set", "Unknown user: %s").
 CharString tilde_expand(const CharString& word);
 /// Matches the words against the file system, each word's names sorted, in word order;
 /// nullopt when nothing matched.
 std::optional<WordVector> system_glob(const WordVector& words);
-
-/// True when the string matches the pattern (a leading ^, braces, *, ?, [...]); "Missing ]"
-/// under the current name prefix for a list without its ].
-bool pattern_match(CharView string, CharView pattern);
-/// Clears the quote marks of every word.
-void strip_quotes(WordVector& words);

@@ -13,7 +13,7 @@
 #include "core/descriptors.h"
 #include "core/errors.h"
 #include "core/shell.h"
-#include "expand/command_subst.h"
+#include "exec/reentry.h"
 #include "expand/substitute.h"
 #include "input/input_buffer.h"
 
@@ -83,7 +83,7 @@ bool read_line(CharString& line) {
 // backquote and is then dropped; before anything else it stays.
 void substitute_line(const WordVector& words, CharString& out) {
     out.clear();
-    subst_begin(words);
+    SubstReader reader(words);
     for (;;) {
         int c = subst_get_char(true);
         if (c == SUBST_END) break;
@@ -135,7 +135,8 @@ void read_here_document(const CharString& terminator, const WordVector& lines) {
             out.put_line(substituted);
             continue;
         }
-        for (const CharString& word : command_substitute(substituted, true)) out.put_line(word);
+        for (const CharString& word : reentry.command_substitute(substituted, true))
+            out.put_line(word);
     }
     out.flush();
     lseek(0, 0, SEEK_SET);

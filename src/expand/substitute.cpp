@@ -11,14 +11,11 @@
 
 #include "core/descriptors.h"
 #include "core/errors.h"
-#include "core/recovery_steps.h"
+#include "core/modifiers.h"
 #include "core/shell.h"
-#include "exec/background.h"
 #include "input/lexer.h"
 #include "vars/environment.h"
 #include "vars/variables.h"
-
-WordVector expansion_words;
 
 namespace {
 
@@ -365,8 +362,8 @@ void read_dollar() {
         if (form != Form::PLAIN) error_raise(ERR_SYNTAX);
         if (c == '$') {
             value.push_back(shell.pid_text);
-        } else if (last_background_pid != 0) {
-            value.push_back(format_number(static_cast<std::int32_t>(last_background_pid)));
+        } else if (session.last_background_pid != 0) {
+            value.push_back(format_number(static_cast<std::int32_t>(session.last_background_pid)));
         }
     } else if (c == quoted('<')) {
         if (form == Form::TEST) error_raise(ERR_NOT_ALLOWED, "$?<");
@@ -502,8 +499,8 @@ void read_quoted_part(CharString& word, int quote) {
     if (quote == '`') append(word, '`');
 }
 
-// Builds one word into expansion_words; false once the input is exhausted.
-bool build_word() {
+// Builds one word into words; false once the input is exhausted.
+bool build_word(WordVector& words) {
     CharString word;
     int c;
     for (;;) {
@@ -511,7 +508,7 @@ bool build_word() {
         while (c == ' ' || c == '\t');
         if (c == SUBST_END) return false;
         if (c == '\n') {
-            expansion_words.emplace_back();
+            words.emplace_back();
             return true;
         }
         if (c == '\\') {
@@ -547,7 +544,7 @@ bool build_word() {
             append(word, c);
         }
     }
-    expansion_words.push_back(std::move(word));
+    words.push_back(std::move(word));
     return true;
 }
 
@@ -603,11 +600,11 @@ int subst_get_char(bool expand_dollar) {
 }
 
 WordVector substitute_words(const WordVector& words) {
-    expansion_words.clear();
-    subst_begin(words);
-    while (build_word()) {
+    WordVector result;
+    SubstReader reader(words);
+    while (build_word(result)) {
     }
-    return std::exchange(expansion_words, WordVector{});
+    return result;
 }
 
 void substitute_command_words(CommandNode& node) {
@@ -629,45 +626,9 @@ std::optional<CharString> substitute_one_word(const CharString& word) {
     return std::move(result[0]);
 }
 
-std::optional<CharString> word_modifier(const CharString& word, int letter) {
-    switch (letter) {
-        case 'h':
-        case 't': {
-            std::size_t slash = word.rfind('/');  // a quoted / is another Char
-            if (slash == CharString::npos) {
-                if (letter == 'h') return std::nullopt;
-                return word;
-            }
-            return letter == 'h' ? word.substr(0, slash) : word.substr(slash + 1);
-        }
-        case 'r':
-        case 'e': {
-            for (std::size_t i = word.size(); i-- > 0 && word[i] != '/';) {
-                if (word[i] == '.') return letter == 'r' ? word.substr(0, i) : word.substr(i + 1);
-            }
-            return letter == 'r' ? word : CharString{};
-        }
-        case 'q': {
-            CharString changed = word;
-            for (Char& c : changed) c = quoted(c);
-            return changed;
-        }
-        case 'x': {
-            CharString changed = word;
-            for (Char& c : changed) {
-                if (c != ' ' && c != '\t') c = quoted(c);
-            }
-            return changed;
-        }
-        default:
-            return std::nullopt;
-    }
-}
-
-void discard_expansion_vectors() {
-    expansion_words = WordVector{};
+void subst_end() {
     subst.input = nullptr;
-    subst.value_words = WordVector{};
+    subst.value_words.clear();  // the room is kept for the next substitution
     subst.value_next = 0;
     subst.current = nullptr;
     subst.modifiers.clear();

@@ -15,12 +15,11 @@
 
 #include "core/descriptors.h"
 #include "core/errors.h"
+#include "core/modifiers.h"
 #include "core/shell.h"
 #include "core/signal_mask.h"
-#include "expand/substitute.h"
 #include "input/input_buffer.h"
 #include "input/lexer.h"
-#include "lifecycle/shutdown.h"
 #include "vars/variables.h"
 
 HistoryState history;

@@ -4,7 +4,6 @@
 // substitution character at the start of an interactive line); the substitution selects an
 // event, some of its words and applies modifiers, then hands the words to the lexer as if typed.
 // Every error of a substitution is deferred: the line is read to its end and not run.
-// save_history (declared with the other ways out in lifecycle/shutdown.h) lives here too.
 #pragma once
 
 #include <cstdint>
@@ -53,6 +52,8 @@ void history_save_line(const WordList& line);
 /// Puts an event with the given number at the front: a copy of the words, or (without copy)
 /// the nodes of the list itself.
 void history_enter(std::int32_t number, WordList& words, bool copy);
+/// Writes the history file when savehist asks for it.
+void save_history();
 /// The n newest events, newest first. Every event of the list counts the call as a use.
 std::vector<const HistoryEntry*> history_newest(std::int32_t n);
 /// Performs a history substitution started by c (the quick substitution character at the start

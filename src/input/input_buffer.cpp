@@ -9,19 +9,20 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "builtins/control_flow.h"
-#include "complete/completion.h"
 #include "core/descriptors.h"
 #include "core/errors.h"
-#include "core/recovery_steps.h"
 #include "core/shell.h"
-#include "jobs/job_control.h"
-#include "lifecycle/shutdown.h"
-#include "lifecycle/signals.h"
+#include "core/signals.h"
+#include "input/loop_stack.h"
 #include "vars/variables.h"
 
 InputState input;
 bool input_done = false;
+InputHooks input_hooks;
+
+namespace {
+int input_nesting = 0;  // sourced files and eval texts being read, one inside the other
+}  // namespace
 
 namespace {
 
@@ -101,11 +102,11 @@ int input_fill() {
     // string longer than that.
     std::size_t have = static_cast<std::size_t>(input.buffer_end - input.memory_start);
     ssize_t n;
-    if (filec_enabled && shell.interactive) {
-        // With completion the terminal's line comes whole from the line editor. The kept text is
+    if (filec_enabled && shell.interactive && input_hooks.read_terminal_line) {
+        // With completion the terminal's line comes whole from the line reader. The kept text is
         // one string, so a line longer than the rest of a block needs no fresh block of its own.
         Char line[INPUT_BLOCK_SIZE];
-        n = complete_line(line, INPUT_BLOCK_SIZE);
+        n = input_hooks.read_terminal_line(line, INPUT_BLOCK_SIZE);
         input.memory.resize(have);
         for (ssize_t i = 0; i < n; ++i) input.memory += static_cast<char>(line[i]);
     } else {
@@ -119,42 +120,6 @@ int input_fill() {
     input.buffer_end += n;
     return static_cast<unsigned char>(
         input.memory[static_cast<std::size_t>(input.input_offset++ - input.memory_start)]);
-}
-
-bool terminal_in_canonical_mode(int fd) {
-    struct termios t;
-    return tcgetattr(fd, &t) == 0 && (t.c_lflag & ICANON);
-}
-
-[[noreturn]] void input_finished() {
-    input_done = true;
-    unwind();
-}
-
-// End of file from the descriptor; returns only to read again.
-void end_of_input() {
-    if (!terminal_in_canonical_mode(fds.shell_in)) input_finished();
-    if (input.eof_retries++ > 24) input_finished();
-    if (shell.terminal_pgrp > 0) {
-        pid_t owner = tcgetpgrp(TTY_FD);
-        if (owner != -1 && owner != shell.terminal_pgrp) {
-            tcsetpgrp(TTY_FD, shell.terminal_pgrp);
-            killpg(owner, SIGHUP);
-            std::fprintf(diagnostic_stream, "Reset tty pgrp from %d to %d\n", owner,
-                         shell.terminal_pgrp);
-            std::fflush(diagnostic_stream);
-            return;
-        }
-    }
-    if (var_lookup("ignoreeof")) {
-        std::fputs(shell.login_shell ? "\nUse \"logout\" to logout.\n"
-                                     : "\nUse \"exit\" to leave orv.\n",
-                   diagnostic_stream);
-        std::fflush(diagnostic_stream);
-        unwind();
-    }
-    if (stop_warned == 0) check_stopped_jobs(true);
-    input_finished();
 }
 
 }  // namespace
@@ -202,8 +167,8 @@ void input_seek(const InputPosition& pos) {
 int read_char(bool want_eof) {
     // The common case first: the next character is already in the buffer and no other source
     // is active. This is the path of every character of a loop body read again.
-    if (!(input.read_pushback | input.one_line_count) && !input.alias.words &&
-        !input.eval.words && !input.command_string) {
+    if (!(input.read_pushback | input.one_line_count) && !input.alias.words && !input.eval.words &&
+        !input.command_string) {
         std::int64_t o = input.input_offset;
         int c = -1;
         if (input.input_seekable) {
@@ -212,7 +177,8 @@ int read_char(bool want_eof) {
                     input.window[static_cast<std::size_t>(o - input.buffer_start)]);
             }
         } else if (o >= input.memory_start && o < input.buffer_end) {
-            c = static_cast<unsigned char>(input.memory[static_cast<std::size_t>(o - input.memory_start)]);
+            c = static_cast<unsigned char>(
+                input.memory[static_cast<std::size_t>(o - input.memory_start)]);
         }
         if (c > 0) {
             input.current_input_kind = INPUT_FILE;
@@ -249,7 +215,7 @@ int read_char(bool want_eof) {
                 if (c >= 0) return c;
                 input.current_input_kind = INPUT_FILE;
             }
-            if (input.eval.used_up) input_finished();
+            if (input.eval.used_up) input_finish();
             if (!start_next_word(input.eval)) {
                 input.eval.used_up = true;
                 return '\n';
@@ -270,7 +236,8 @@ int read_char(bool want_eof) {
         int c = input_fill();
         if (c < 0) {
             if (want_eof) return -1;
-            end_of_input();
+            if (!input_hooks.end_of_input) input_finish();
+            input_hooks.end_of_input();
             continue;
         }
         input.eof_retries = 0;
@@ -282,7 +249,14 @@ int read_char(bool want_eof) {
     }
 }
 
-void unread_char(int c) { input.read_pushback = c; }
+void unread_char(int c) {
+    input.read_pushback = c;
+}
+
+void input_finish() {
+    input_done = true;
+    unwind();
+}
 
 bool input_at_buffer_end() {
     return input.current_input_kind == INPUT_FILE && input.input_offset == input.buffer_end;
@@ -328,4 +302,15 @@ void input_to_eof() {
     if (input.command_string) input.command_used_up = true;
     loop_free_exited();
     input_release();
+}
+
+NestedInput::NestedInput() noexcept {
+    ++input_nesting;
+}
+NestedInput::~NestedInput() {
+    --input_nesting;
+}
+
+bool input_nesting_full() {
+    return input_nesting >= INPUT_NESTING_MAX;
 }

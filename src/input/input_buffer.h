@@ -19,8 +19,8 @@ enum InputKind : std::int32_t {
 /// A point of the shell input.
 struct InputPosition {
     std::int32_t kind = INPUT_FILE;
-    std::int64_t offset = 0;          ///< file: character offset; alias, eval: index in the word
-    std::int64_t vector_pos = -1;     ///< alias, eval: index of the next word; -1 for file
+    std::int64_t offset = 0;       ///< file: character offset; alias, eval: index in the word
+    std::int64_t vector_pos = -1;  ///< alias, eval: index of the next word; -1 for file
     bool operator==(const InputPosition&) const = default;
 };
 
@@ -37,28 +37,39 @@ struct WordCursor {
 /// The state of the input (the descriptor read is fds.shell_in); sourcing saves it whole and
 /// installs a fresh one.
 struct InputState {
-    std::string memory;               ///< in-memory mode: text from memory_start to buffer_end
-    std::int64_t memory_start = 0;    ///< offset of memory[0], a multiple of the block size
-    std::int64_t input_offset = 0;    ///< offset of the next character to deliver
-    std::int64_t buffer_start = 0;    ///< seekable mode: offset of window[0]
-    std::int64_t buffer_end = 0;      ///< one past the last character obtained
-    bool input_seekable = false;      ///< the descriptor can be positioned: one-block window
-    std::string window;               ///< seekable mode: the block read from buffer_start
-    WordCursor alias;                 ///< alias text being read
-    WordCursor eval;                  ///< eval text being read
+    std::string memory;             ///< in-memory mode: text from memory_start to buffer_end
+    std::int64_t memory_start = 0;  ///< offset of memory[0], a multiple of the block size
+    std::int64_t input_offset = 0;  ///< offset of the next character to deliver
+    std::int64_t buffer_start = 0;  ///< seekable mode: offset of window[0]
+    std::int64_t buffer_end = 0;    ///< one past the last character obtained
+    bool input_seekable = false;    ///< the descriptor can be positioned: one-block window
+    std::string window;             ///< seekable mode: the block read from buffer_start
+    WordCursor alias;               ///< alias text being read
+    WordCursor eval;                ///< eval text being read
     const CharString* command_string = nullptr;  ///< -c text; null when none
     std::size_t command_pos = 0;
-    bool command_used_up = false;     ///< the -c text has been delivered
-    int one_line_count = 0;           ///< -t: 2 while the line is read, 1 when it ended
+    bool command_used_up = false;  ///< the -c text has been delivered
+    int one_line_count = 0;        ///< -t: 2 while the line is read, 1 when it ended
     std::int32_t current_input_kind = INPUT_FILE;  ///< kind of the last character's source
-    int read_pushback = 0;            ///< one character pushed back; 0 none
-    int eof_retries = 0;              ///< consecutive ends of file from a terminal
+    int read_pushback = 0;                         ///< one character pushed back; 0 none
+    int eof_retries = 0;                           ///< consecutive ends of file from a terminal
     bool descriptor_finished = false;  ///< a pipe thrown away by input_to_eof reads as ended
 };
 extern InputState input;
 
 /// Set when the input is finished; the command loop leaves when it sees it.
 extern bool input_done;
+
+/// What the input asks of the floors above it; start-up fills them in.
+struct InputHooks {
+    /// Reads one line typed at the terminal (size Chars at most, one per byte), while a line
+    /// reader is switched on (filec): the count, 0 at the end of the input, < 0 on an error.
+    int (*read_terminal_line)(Char* buffer, int size) = nullptr;
+    /// Decides what the end of the descriptor's input means: returns for the input to be read
+    /// again, or finishes it (input_finish) or unwinds.
+    void (*end_of_input)() = nullptr;
+};
+extern InputHooks input_hooks;
 
 /// Records where the next character comes from.
 void input_tell(InputPosition& pos);
@@ -68,9 +79,32 @@ void input_seek(const InputPosition& pos);
 int read_char(bool want_eof);
 /// Pushes one character back.
 void unread_char(int c);
+/// Nested inputs (sourced files and eval texts, one inside the other) read at once, at most.
+/// Each holds a stretch of the stack, and a sourced file or an eval with descriptors set up
+/// holds descriptors as well: deeper nesting is refused as the system refuses a descriptor when
+/// its table is full ("Too many open files"), so that input that nests itself ends with a
+/// message whatever the limits are and never overflows the stack.
+inline constexpr int INPUT_NESTING_MAX = 100;
+
+/// Counts one nested input for the life of the guard (across a fork too: a child's nesting
+/// goes on from its parent's, on the same stack).
+class NestedInput {
+  public:
+    NestedInput() noexcept;
+    ~NestedInput();
+    NestedInput(const NestedInput&) = delete;
+    NestedInput& operator=(const NestedInput&) = delete;
+};
+/// Whether one more nested input would pass INPUT_NESTING_MAX.
+bool input_nesting_full();
+
+/// Marks the input finished and unwinds to the command loop, which then returns.
+[[noreturn]] void input_finish();
 /// Chooses between the seekable window and the in-memory mode for the current descriptor.
 void input_check_seekable();
 /// Drops blocks no longer reachable (nothing while a loop is active).
 void input_release();
 /// True when the next character must really be read from the descriptor.
 bool input_at_buffer_end();
+/// Throws away all pending input (the rest of a script, the typed-ahead line, loops).
+void input_to_eof();

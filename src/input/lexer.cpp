@@ -20,20 +20,30 @@ constexpr int DOLLAR_NESTING_MAX = 32;
 
 int dollar_nesting = 0;  // scans of $ constructs under way
 
-bool is_blank(int c) { return c == ' ' || c == '\t'; }
+bool is_blank(int c) {
+    return c == ' ' || c == '\t';
+}
 
-bool is_name_char(int c) { return c == '_' || char_is_alnum(static_cast<Char>(c)); }
+bool is_name_char(int c) {
+    return c == '_' || char_is_alnum(static_cast<Char>(c));
+}
 
 // A character a $ construct's name may begin with: a letter or _, unquoted.
-bool is_name_start(int c) { return c == '_' || char_is_alpha(static_cast<Char>(c)); }
+bool is_name_start(int c) {
+    return c == '_' || char_is_alpha(static_cast<Char>(c));
+}
 
 void scan_dollar();
 
 }  // namespace
 
-void unget_char(int c) { lexer.lex_pushback = c; }
+void unget_char(int c) {
+    lexer.lex_pushback = c;
+}
 
-void unget_deferred(int c) { lexer.lex_deferred = c; }
+void unget_deferred(int c) {
+    lexer.lex_deferred = c;
+}
 
 void lex_push_text(CharView text) {
     std::size_t unread = lexer.lookahead_text.size() - lexer.lookahead_pos;

@@ -20,11 +20,11 @@ inline constexpr int WORD_BUFFER_SIZE = 1024;  ///< a word holds at most 1019 ch
 inline constexpr int LOOKAHEAD_SIZE = 1024;
 
 struct LexerState {
-    int lex_pushback = 0;         ///< one character pushed back by unget_char; 0 none
-    CharString lookahead_text;    ///< text put back by lex_push_text, read from lookahead_pos
+    int lex_pushback = 0;       ///< one character pushed back by unget_char; 0 none
+    CharString lookahead_text;  ///< text put back by lex_push_text, read from lookahead_pos
     std::size_t lookahead_pos = 0;
-    int lex_deferred = 0;         ///< one character pushed back by unget_deferred; 0 none
-    WordVector history_words;     ///< the words of a history substitution being delivered
+    int lex_deferred = 0;          ///< one character pushed back by unget_deferred; 0 none
+    WordVector history_words;      ///< the words of a history substitution being delivered
     std::size_t history_word = 0;  ///< index of the current history word
     std::size_t history_pos = 0;   ///< position in it
     bool history_active = false;   ///< history words are being delivered

@@ -16,7 +16,7 @@ struct LexWord {
 /// of a line end with a word whose first character is a newline; every operator is a word of its
 /// own. A range of a list is half-open: [first, end), where end may be the head.
 class WordList {
-public:
+  public:
     WordList() noexcept { head_.prev = head_.next = &head_; }
     ~WordList() { clear(); }
     WordList(const WordList&) = delete;
@@ -41,7 +41,7 @@ public:
     /// Frees every node, leaving the list empty.
     void clear() noexcept { erase(head_.next, &head_); }
 
-private:
+  private:
     LexWord head_;
 };
 
@@ -50,4 +50,6 @@ void print_word_list(FILE* stream, const WordList& list);
 /// Appends to dst copies of the words of src up to and including the first newline word.
 void copy_word_list(WordList& dst, const WordList& src);
 /// Frees every word of the list.
-inline void free_word_list(WordList& list) { list.clear(); }
+inline void free_word_list(WordList& list) {
+    list.clear();
+}

@@ -1,4 +1,3 @@
-#include "core/signal_mask.h"
 #include "jobs/job_control.h"
 
 #include <strings.h>
@@ -16,51 +15,18 @@
 #include "core/descriptors.h"
 #include "core/errors.h"
 #include "core/shell.h"
+#include "core/signal_mask.h"
+#include "core/signals.h"
 #include "expand/glob.h"
 #include "jobs/job_reports.h"
-#include "lifecycle/signals.h"
 
 int stop_warned = 0;
 int waiting_builtin = 0;
 
 namespace {
 
-constexpr int HIGHEST_SIGNAL_NAMED = 31;  // kill -l and signal names cover 1 to 31
-constexpr int HIGHEST_SIGNAL_NUMBER = 32;
-
 bool is_leader(const ProcessEntry& e) {
     return e.pid != 0 && e.pid == e.leader_pid;
-}
-
-bool view_is(CharView v, const char* text) {
-    std::size_t n = std::strlen(text);
-    if (v.size() != n) return false;
-    for (std::size_t i = 0; i < n; ++i) {
-        if (v[i] != static_cast<unsigned char>(text[i])) return false;
-    }
-    return true;
-}
-
-// The number written by the unquoted digits at the start of v, saturating at the largest
-// process id the system could take, so that no overflow can wrap it onto a real process.
-long leading_number(CharView v) {
-    long n = 0;
-    for (Char c : v) {
-        if (!char_is(c, CC_DIGIT)) break;
-        n = std::min(n * 10 + (c - '0'), static_cast<long>(INT_MAX));
-    }
-    return n;
-}
-
-// Acts on a SIGCHLD that arrived since the last safe point, so the table is up to date.
-void catch_up_with_children() {
-    if (signal_records.child) reap_children();
-}
-
-// fg, bg and a %job word in the foreground need a terminal of their own.
-void require_job_control() {
-    if (shell.terminal_pgrp == -1) error_raise(ERR_NO_JOB_CONTROL | ERRF_NAME);
-    if (shell.terminal_pgrp == 0) error_raise(ERR_NO_JOB_CONTROL_SUBSHELL | ERRF_NAME);
 }
 
 ProcessEntry* leader_numbered(long n) {
@@ -68,28 +34,6 @@ ProcessEntry* leader_numbered(long n) {
         if (is_leader(e) && e.job_number == n) return &e;
     }
     return nullptr;
-}
-
-// Sets the signal mask back on every way out: to the mask found at the start, or to the one
-// chosen by the code before it returns normally.
-class MaskRestore {
-  public:
-    explicit MaskRestore(const sigset_t& mask) : mask_(mask) {}
-    ~MaskRestore() { mask_change(SIG_SETMASK, &mask_, nullptr); }
-    MaskRestore(const MaskRestore&) = delete;
-    MaskRestore& operator=(const MaskRestore&) = delete;
-    void set(const sigset_t& mask) { mask_ = mask; }
-
-  private:
-    sigset_t mask_;
-};
-
-sigset_t block(std::initializer_list<int> signals) {
-    sigset_t s, old;
-    sigemptyset(&s);
-    for (int sig : signals) sigaddset(&s, sig);
-    mask_change(SIG_BLOCK, &s, &old);
-    return old;
 }
 
 void list_jobs(int options) {
@@ -102,38 +46,6 @@ void list_jobs(int options) {
     }
 }
 
-bool some_child_running() {
-    for (const ProcessEntry& e : jobs.process_table) {
-        if (e.pid != 0 && (e.status_flags & PROC_RUNNING)) return true;
-    }
-    return false;
-}
-
-// The signal named by text (a leading "sig" and the letter case do not matter); 0 when none.
-int signal_named(const char* text) {
-    if (strncasecmp(text, "sig", 3) == 0) text += 3;
-    for (int sig = 1; sig <= HIGHEST_SIGNAL_NAMED; ++sig) {
-        const char* name = sigabbrev_np(sig);
-        if (name && strcasecmp(text, name) == 0) return sig;
-    }
-    return 0;
-}
-
-void list_signal_names() {
-    for (int sig = 1; sig <= HIGHEST_SIGNAL_NAMED; ++sig) {
-        const char* name = sigabbrev_np(sig);
-        if (name) {
-            std::fputs(name, output_stream);
-        } else {
-            std::fprintf(output_stream, "%d", sig);
-        }
-        std::fputc(' ', output_stream);
-        if (sig == 16) std::fputc('\n', output_stream);
-    }
-    std::fputc('\n', output_stream);
-    std::fflush(output_stream);
-}
-
 bool is_stop_signal(int sig) {
     return sig == SIGSTOP || sig == SIGTSTP || sig == SIGTTIN || sig == SIGTTOU;
 }
@@ -143,11 +55,11 @@ bool is_stop_signal(int sig) {
 ProcessEntry* find_job(const CharString* word) {
     // The first character is never examined: "fg 2" names the current job.
     CharView rest = word && word->size() > 1 ? CharView(*word).substr(1) : CharView();
-    if (rest.empty() || view_is(rest, "%") || view_is(rest, "+")) {
+    if (rest.empty() || equals(rest, "%") || equals(rest, "+")) {
         if (!jobs.current_job) error_raise(ERR_NO_CURRENT_JOB | ERRF_NAME);
         return jobs.current_job;
     }
-    if (view_is(rest, "-") || view_is(rest, "#")) {
+    if (equals(rest, "-") || equals(rest, "#")) {
         if (!jobs.previous_job) error_raise(ERR_NO_PREVIOUS_JOB | ERRF_NAME);
         return jobs.previous_job;
     }
@@ -172,7 +84,7 @@ ProcessEntry* find_job(const CharString* word) {
 }
 
 void restart_job(ProcessEntry* leader, RestartPlace place) {
-    MaskRestore restore(block({SIGCHLD}));
+    SignalsBlocked held({SIGCHLD});
     std::uint16_t flags = 0;
     ProcessEntry* q = leader;
     do {
@@ -200,8 +112,7 @@ void restart_job(ProcessEntry* leader, RestartPlace place) {
 
 void signal_jobs(const WordVector& arguments, int sig) {
     bool hold_interrupts_too = shell.handle_interrupts;
-    sigset_t before = hold_interrupts_too ? block({SIGCHLD, SIGINT}) : block({SIGCHLD});
-    MaskRestore restore(before);
+    SignalsBlocked held({SIGCHLD, hold_interrupts_too ? SIGINT : SIGCHLD});
 
     WordVector targets;
     if (int kind = glob_classify(arguments)) {
@@ -210,7 +121,7 @@ void signal_jobs(const WordVector& arguments, int sig) {
         targets = std::move(*expanded);
     } else {
         targets = arguments;
-        strip_quotes(targets);
+        clear_quote_marks(targets);
     }
 
     int failures = 0;
@@ -251,10 +162,10 @@ void signal_jobs(const WordVector& arguments, int sig) {
     std::fflush(diagnostic_stream);
 
     // The signals held here are let through afterwards, even if they were held before.
-    sigset_t after = before;
+    sigset_t after = held.before();
     sigdelset(&after, SIGCHLD);
     if (hold_interrupts_too) sigdelset(&after, SIGINT);
-    restore.set(after);
+    held.put_back(after);
     if (failures) error_raise(ERRF_SILENT);
 }
 
@@ -274,125 +185,24 @@ void run_jobs_listing(bool long_form) {
     list_jobs(options);
 }
 
-void builtin_jobs(WordVector& words, CommandNode&) {
-    if (stop_warned != 0) stop_warned = 2;
-    bool long_form = false;
-    if (words.size() > 1) {
-        if (words.size() != 2 || !view_is(words[1], "-l")) error_raise(ERR_JOBS_USAGE | ERRF_NAME);
-        long_form = true;
+// The number written by the unquoted digits at the start of v, saturating at the largest
+// process id the system could take, so that no overflow can wrap it onto a real process.
+long leading_number(CharView v) {
+    long n = 0;
+    for (Char c : v) {
+        if (!char_is(c, CC_DIGIT)) break;
+        n = std::min(n * 10 + (c - '0'), static_cast<long>(INT_MAX));
     }
-    catch_up_with_children();
-    run_jobs_listing(long_form);
+    return n;
 }
 
-void builtin_fg(WordVector& words, CommandNode&) {
-    require_job_control();
-    catch_up_with_children();
-    if (words.size() == 1) {
-        ProcessEntry* leader = find_job(nullptr);
-        restart_job(leader, RESTART_FOREGROUND);
-        wait_for_job(leader);
-        return;
-    }
-    for (std::size_t i = 1; i < words.size(); ++i) {
-        ProcessEntry* leader = find_job(&words[i]);
-        restart_job(leader, RESTART_FOREGROUND);
-        wait_for_job(leader);
-    }
+// Acts on a SIGCHLD that arrived since the last safe point, so the table is up to date.
+void catch_up_with_children() {
+    if (signal_records.child) reap_children();
 }
 
-void builtin_bg(WordVector& words, CommandNode&) {
-    require_job_control();
-    catch_up_with_children();
-    if (words.size() == 1) {
-        restart_job(find_job(nullptr), RESTART_BACKGROUND);
-        return;
-    }
-    for (std::size_t i = 1; i < words.size(); ++i) {
-        restart_job(find_job(&words[i]), RESTART_BACKGROUND);
-    }
-}
-
-void builtin_job_fg(WordVector& words, CommandNode&) {
-    require_job_control();
-    catch_up_with_children();
-    ProcessEntry* leader = find_job(&words[0]);
-    restart_job(leader, RESTART_FOREGROUND);
-    wait_for_job(leader);
-}
-
-void builtin_job_bg(WordVector& words, CommandNode&) {
-    catch_up_with_children();
-    restart_job(find_job(&words[0]), RESTART_BACKGROUND);
-}
-
-void builtin_stop(WordVector& words, CommandNode&) {
-    catch_up_with_children();
-    signal_jobs(WordVector(words.begin() + 1, words.end()), SIGSTOP);
-}
-
-void builtin_kill(WordVector& words, CommandNode&) {
-    const CharString& first = words[1];
-    int sig = SIGTERM;
-    std::size_t targets_from = 1;
-    if (!first.empty() && first[0] == '-') {
-        Char second = first.size() > 1 ? first[1] : 0;
-        CharView after_dash = CharView(first).substr(1);
-        if (second == 'l') {
-            list_signal_names();
-            return;
-        }
-        if (char_is(second, CC_DIGIT)) {
-            long n = leading_number(after_dash);
-            if (n > HIGHEST_SIGNAL_NUMBER) error_raise(ERR_BAD_SIGNAL_NUMBER | ERRF_NAME);
-            sig = static_cast<int>(n);
-        } else {
-            sig = signal_named(to_byte_string(after_dash));
-            if (sig == 0) {
-                errors.error_name = to_visible(after_dash);
-                error_raise(ERR_UNKNOWN_SIGNAL | ERRF_NAME);
-            }
-        }
-        targets_from = 2;
-    }
-    catch_up_with_children();
-    signal_jobs(WordVector(words.begin() + static_cast<std::ptrdiff_t>(targets_from), words.end()),
-                sig);
-}
-
-void builtin_wait(WordVector&, CommandNode&) {
-    // Every signal this wait acts on is held while the records are looked at and let through
-    // only inside sigsuspend, so that none arriving in between is slept through: a hang-up
-    // too, which would otherwise wait for the next child to change state.
-    auto hold = [] { return block({SIGCHLD, SIGINT, SIGHUP, SIGXCPU, SIGXFSZ}); };
-    waiting_builtin = 1;
-    struct Done {
-        sigset_t mask;
-        ~Done() {
-            waiting_builtin = 0;
-            mask_change(SIG_SETMASK, &mask, nullptr);
-        }
-    } done{hold()};
-    sigset_t open = done.mask;
-    sigdelset(&open, SIGCHLD);
-    if (shell.handle_interrupts) sigdelset(&open, SIGINT);
-    // An interrupt acted on here unwinds through the interrupt action, which lists the jobs.
-    reap_children();
-    for (;;) {
-        if (signal_records.child || signal_records.hangup ||
-            (signal_records.interrupt && !sigismember(&open, SIGINT))) {
-            mask_change(SIG_SETMASK, &open, nullptr);
-            act_on_signals();
-            hold();
-        }
-        // A running entry with no child left to wait for would sleep for ever.
-        if (!some_child_running() || jobs.no_children_left) break;
-        sigsuspend(&open);
-    }
-}
-
-void builtin_notify(WordVector& words, CommandNode&) {
-    catch_up_with_children();
-    ProcessEntry* leader = find_job(words.size() > 1 ? &words[1] : nullptr);
-    leader->status_flags |= PROC_NOTIFY;
+// fg, bg and a %job word in the foreground need a terminal of their own.
+void require_job_control() {
+    if (shell.terminal_pgrp == -1) error_raise(ERR_NO_JOB_CONTROL | ERRF_NAME);
+    if (shell.terminal_pgrp == 0) error_raise(ERR_NO_JOB_CONTROL_SUBSHELL | ERRF_NAME);
 }

@@ -1,5 +1,5 @@
-// The job-control builtins, the lookup of %job specifiers, and the check that keeps the shell
-// from leaving stopped jobs behind.
+// Job control: the lookup of %job specifiers, restarting and signalling jobs, the jobs listing,
+// and the check that keeps the shell from leaving stopped jobs behind.
 #pragma once
 
 #include "core/chars.h"
@@ -32,21 +32,11 @@ void check_stopped_jobs(bool newline);
 /// The jobs listing (the jobs builtin with or without -l), used after a stop under listjobs.
 void run_jobs_listing(bool long_form);
 
-/// jobs [-l]: lists the jobs; a finished job is listed once and forgotten.
-void builtin_jobs(WordVector& words, CommandNode& node);
-/// fg [job ...]: brings each job to the foreground in turn and waits for it.
-void builtin_fg(WordVector& words, CommandNode& node);
-/// bg [job ...]: continues each job in the background.
-void builtin_bg(WordVector& words, CommandNode& node);
-/// stop job ...: sends SIGSTOP.
-void builtin_stop(WordVector& words, CommandNode& node);
-/// kill [-sig] job|pid ..., kill -l: sends a signal (SIGTERM by default) or lists the names.
-void builtin_kill(WordVector& words, CommandNode& node);
-/// wait: sleeps until no child is running; an interrupt ends it with a jobs listing.
-void builtin_wait(WordVector& words, CommandNode& node);
-/// notify [job]: reports the job as soon as its state changes.
-void builtin_notify(WordVector& words, CommandNode& node);
-/// A command word %job alone: brings the job to the foreground and waits for it.
-void builtin_job_fg(WordVector& words, CommandNode& node);
-/// A command word %job followed by &: continues the job in the background.
-void builtin_job_bg(WordVector& words, CommandNode& node);
+/// The number written by the unquoted digits at the start of v, saturating at the largest process
+/// id the system could take, so that no overflow can wrap it onto a real process.
+long leading_number(CharView v);
+/// Acts on a SIGCHLD that arrived since the last safe point, so the table is up to date.
+void catch_up_with_children();
+/// fg, bg and a %job word in the foreground need a terminal of their own ("No job control in
+/// this shell", "No job control in subshells").
+void require_job_control();

@@ -1,4 +1,3 @@
-#include "core/signal_mask.h"
 #include "jobs/job_reports.h"
 
 #include <stdio_ext.h>
@@ -7,9 +6,10 @@
 #include <cstdio>
 #include <cstring>
 
-#include "builtins/resource_usage.h"
 #include "core/descriptors.h"
+#include "core/signal_mask.h"
 #include "dirs/directory_stack.h"
+#include "jobs/usage.h"
 
 namespace {
 
@@ -125,23 +125,6 @@ void CommandText::add_tree(const CommandNode* node) {
         add(*node->output_word);
     }
 }
-
-// Blocks SIGCHLD for the life of the guard.
-class ChildSignalHold {
-  public:
-    ChildSignalHold() {
-        sigset_t s;
-        sigemptyset(&s);
-        sigaddset(&s, SIGCHLD);
-        mask_change(SIG_BLOCK, &s, &old_);
-    }
-    ~ChildSignalHold() { mask_change(SIG_SETMASK, &old_, nullptr); }
-    ChildSignalHold(const ChildSignalHold&) = delete;
-    ChildSignalHold& operator=(const ChildSignalHold&) = delete;
-
-  private:
-    sigset_t old_;
-};
 
 }  // namespace
 
@@ -292,7 +275,7 @@ void report_pending_jobs() {
     jobs.notes_pending = 0;
     for (ProcessEntry& e : jobs.process_table) {
         if (!(e.status_flags & PROC_NEEDS_NOTE)) continue;
-        ChildSignalHold hold;
+        SignalsBlocked hold({SIGCHLD});
         e.status_flags &= static_cast<std::uint16_t>(~PROC_NEEDS_NOTE);
         std::uint16_t flags = report_job(&e, SHOW_NUMBER | SHOW_COMMAND | SHOW_REASON);
         if (!(flags & (PROC_RUNNING | PROC_STOPPED))) forget_job(&e);

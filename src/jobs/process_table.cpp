@@ -1,4 +1,3 @@
-#include "core/signal_mask.h"
 #include "jobs/process_table.h"
 
 #include <sys/wait.h>
@@ -6,31 +5,26 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <initializer_list>
 #include <csignal>
 #include <cstdio>
+#include <initializer_list>
 #include <limits>
 
-#include "builtins/resource_usage.h"
 #include "core/descriptors.h"
 #include "core/errors.h"
+#include "core/process_exit.h"
 #include "core/shell.h"
+#include "core/signal_mask.h"
+#include "core/signals.h"
 #include "input/input_buffer.h"
 #include "jobs/job_control.h"
 #include "jobs/job_reports.h"
-#include "lifecycle/command_loop.h"
-#include "lifecycle/interrupts.h"
-#include "lifecycle/shutdown.h"
-#include "lifecycle/signals.h"
+#include "jobs/usage.h"
 #include "vars/variables.h"
 
 JobTable jobs;
 
 namespace {
-
-bool label_is_dash() {
-    return interrupt_label && interrupt_label->size() == 1 && (*interrupt_label)[0] == '-';
-}
 
 bool same_dir_as_shell(const ProcessEntry* leader) {
     return !leader->job_dir || !current_dir || leader->job_dir->name == current_dir->name;
@@ -73,24 +67,6 @@ struct timeval now_time() {
     gettimeofday(&tv, nullptr);
     return tv;
 }
-
-// Blocks one signal for the life of the guard.
-class SignalHold {
-public:
-    explicit SignalHold(std::initializer_list<int> signals) {
-        sigset_t s;
-        sigemptyset(&s);
-        for (int sig : signals) sigaddset(&s, sig);
-        mask_change(SIG_BLOCK, &s, &old_);
-    }
-    ~SignalHold() { mask_change(SIG_SETMASK, &old_, nullptr); }
-    SignalHold(const SignalHold&) = delete;
-    SignalHold& operator=(const SignalHold&) = delete;
-    const sigset_t& old_mask() const { return old_; }
-
-private:
-    sigset_t old_;
-};
 
 // In a child: the child has no share of the shell's input. What the shell has read ahead is the
 // shell's to run, and a read from its descriptor would take lines from the shell (a pipe) or
@@ -143,9 +119,9 @@ std::uint16_t job_flags(ProcessEntry* p) {
     return flags;
 }
 
-void join_job_group(int wants_terminal, pid_t group) {
+void join_job_group(JobGroup wants_terminal, pid_t group) {
     sigset_t old;
-    if (wants_terminal > 0) {
+    if (wants_terminal == JobGroup::TAKE_TERMINAL) {
         sigset_t s;
         sigemptyset(&s);
         sigaddset(&s, SIGTSTP);
@@ -153,23 +129,24 @@ void join_job_group(int wants_terminal, pid_t group) {
         sigaddset(&s, SIGTTOU);
         mask_change(SIG_BLOCK, &s, &old);
     }
-    if (wants_terminal >= 0 && setpgid(0, group) != 0) {
+    if (wants_terminal != JobGroup::NONE && setpgid(0, group) != 0) {
         std::fputs("orv: setpgid error.\n", diagnostic_stream);
         std::fflush(diagnostic_stream);
         // A failure is reported as one: the child ends with status 1.
         exit_now(1);
     }
-    if (wants_terminal > 0) {
+    if (wants_terminal == JobGroup::TAKE_TERMINAL) {
         tcsetpgrp(TTY_FD, group);
         mask_change(SIG_SETMASK, &old, nullptr);
     }
     if (shell.terminal_pgrp > 0) shell.terminal_pgrp = 0;
 }
 
-pid_t fork_child(CommandNode* node, int wants_terminal) {
+pid_t fork_child(CommandNode* node, JobGroup wants_terminal) {
     bool ignore_interrupts =
         shell.handle_interrupts &&
-        ((shell.terminal_pgrp == -1 && (node->node_flags & FLAG_NO_INTERRUPT)) || label_is_dash());
+        ((shell.terminal_pgrp == -1 && (node->node_flags & FLAG_NO_INTERRUPT)) ||
+         session.interrupts_ignored());
     if (shell.fork_depth >= MAX_FORK_DEPTH) error_raise(ERR_FORK_NESTING, MAX_FORK_DEPTH);
     sigset_t hold, old;
     sigemptyset(&hold);
@@ -200,7 +177,7 @@ pid_t fork_child(CommandNode* node, int wants_terminal) {
             shell.handle_interrupts = false;
             signal(SIGINT, ignore_interrupts ? SIG_IGN : SIG_DFL);
             signal(SIGQUIT, ignore_interrupts ? SIG_IGN : SIG_DFL);
-            if (wants_terminal >= 0) {
+            if (wants_terminal != JobGroup::NONE) {
                 signal(SIGTSTP, SIG_DFL);
                 signal(SIGTTIN, SIG_DFL);
                 signal(SIGTTOU, SIG_DFL);
@@ -217,7 +194,7 @@ pid_t fork_child(CommandNode* node, int wants_terminal) {
         if (node->node_flags & FLAG_NICE) setpriority(PRIO_PROCESS, 0, node->nice_value);
         return 0;
     }
-    if (wants_terminal >= 0) {
+    if (wants_terminal != JobGroup::NONE) {
         setpgid(pid, jobs.job_in_progress ? jobs.job_in_progress->leader_pid : pid);
     }
     add_process(pid, node);
@@ -277,7 +254,7 @@ void reap_children() {
     int saved_errno = errno;
     signal_records.child = 0;
     int options = WNOHANG;
-    if (shell.handle_interrupts && (loop_state.source_in_progress || isatty(fds.shell_in))) {
+    if (shell.handle_interrupts && (session.source_in_progress || isatty(fds.shell_in))) {
         options |= WUNTRACED;
     }
     for (;;) {
@@ -291,12 +268,13 @@ void reap_children() {
         }
         ProcessEntry* p = find_pid(pid);
         if (!p) continue;
-        if (const WordVector* child = var_lookup("child");
-            child && !child->empty() && str_is_number((*child)[0]) &&
-            parse_number((*child)[0]) == pid) {
+        if (const WordVector* child = var_lookup("child"); child && !child->empty() &&
+                                                           str_is_number((*child)[0]) &&
+                                                           parse_number((*child)[0]) == pid) {
             var_unset(chars("child"));
         }
-        p->status_flags &= static_cast<std::uint16_t>(~(PROC_RUNNING | PROC_STOPPED | PROC_REPORTED));
+        p->status_flags &=
+            static_cast<std::uint16_t>(~(PROC_RUNNING | PROC_STOPPED | PROC_REPORTED));
         if (WIFSTOPPED(status)) {
             p->status_flags |= PROC_STOPPED;
             p->reason = static_cast<std::uint8_t>(WSTOPSIG(status));
@@ -329,8 +307,8 @@ void reap_children() {
         std::uint16_t flags = job_flags(p);
         p->status_flags &= static_cast<std::uint16_t>(~PROC_FOREGROUND);
         if (p->job_next == p && (p->status_flags & PROC_TIME_EACH)) {
-            p->status_flags = static_cast<std::uint16_t>((p->status_flags & ~PROC_TIME_EACH) |
-                                                         PROC_TIMED);
+            p->status_flags =
+                static_cast<std::uint16_t>((p->status_flags & ~PROC_TIME_EACH) | PROC_TIMED);
         }
         if (flags & (PROC_RUNNING | PROC_REPORTED)) continue;
         // The whole job has stopped or ended.
@@ -405,9 +383,9 @@ void forget_job(ProcessEntry* p) {
     }
 }
 
-void collect_free_entries(JobStatus status) {
+void wait_for_job_in_progress(JobStatus status) {
     {
-        SignalHold hold({SIGCHLD});
+        SignalsBlocked hold({SIGCHLD});
         for (auto it = jobs.process_table.begin(); it != jobs.process_table.end();) {
             if (it->pid == 0) {
                 dir_release(it->job_dir);
@@ -433,11 +411,13 @@ void wait_for_job(ProcessEntry* p, JobStatus status) {
     {
         // The hang-up signals are held with SIGCHLD while the records are looked at, and let
         // through only inside the sleep, so that none arriving just before it is slept through.
-        SignalHold hold({SIGCHLD, SIGHUP, SIGXCPU, SIGXFSZ});
-        sigset_t open = hold.old_mask();
+        SignalsBlocked hold({SIGCHLD, SIGHUP, SIGXCPU, SIGXFSZ});
+        sigset_t open = hold.before();
         for (int sig : {SIGCHLD, SIGHUP, SIGXCPU, SIGXFSZ}) sigdelset(&open, sig);
         for (;;) {
-            if (signal_records.hangup) hangup_action(signal_records.hangup);
+            if (signal_records.hangup && signal_actions.hangup) {
+                signal_actions.hangup(signal_records.hangup);
+            }
             reap_children();
             flags = job_flags(leader);
             if (!(flags & PROC_RUNNING)) break;
@@ -461,9 +441,10 @@ void wait_for_job(ProcessEntry* p, JobStatus status) {
             report_job(leader, SHOW_ABNORMAL | SHOW_SHELL_DIR);
         }
     }
-    if ((flags & (PROC_INTERRUPTED | PROC_STOPPED)) && shell.handle_interrupts && !label_is_dash()) {
+    if ((flags & (PROC_INTERRUPTED | PROC_STOPPED)) && shell.handle_interrupts &&
+        !session.interrupts_ignored()) {
         if (!(flags & PROC_STOPPED)) forget_job(leader);
-        interrupt_action(false);
+        if (signal_actions.interrupt) signal_actions.interrupt(false);
     }
     if (status == JobStatus::Keep) {
         forget_job(leader);

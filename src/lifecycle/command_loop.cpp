@@ -1,56 +1,78 @@
-#include "core/signal_mask.h"
 #include "lifecycle/command_loop.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <csignal>
+#include <cstdio>
 #include <cstring>
 #include <utility>
 
-#include "builtins/control_flow.h"
 #include "core/descriptors.h"
 #include "core/errors.h"
 #include "core/shell.h"
+#include "core/signal_mask.h"
+#include "core/signals.h"
 #include "exec/executor.h"
 #include "expand/glob.h"
 #include "input/history.h"
 #include "input/input_buffer.h"
+#include "input/input_frame.h"
 #include "input/lexer.h"
+#include "input/loop_stack.h"
 #include "jobs/job_control.h"
 #include "jobs/job_reports.h"
 #include "jobs/process_table.h"
 #include "lifecycle/interrupts.h"
 #include "lifecycle/prompt.h"
-#include "lifecycle/signals.h"
 #include "parse/aliases.h"
 #include "parse/parser.h"
 #include "vars/variables.h"
 
-LoopState loop_state;
+namespace {
+
+bool terminal_in_canonical_mode(int fd) {
+    struct termios t;
+    return tcgetattr(fd, &t) == 0 && (t.c_lflag & ICANON);
+}
+
+}  // namespace
+
+// End of file from the descriptor: at a terminal the user may have meant otherwise (ignoreeof,
+// stopped jobs, a terminal left to another group). Returns only to read again.
+void end_of_input() {
+    if (!terminal_in_canonical_mode(fds.shell_in)) input_finish();
+    if (input.eof_retries++ > 24) input_finish();
+    if (shell.terminal_pgrp > 0) {
+        pid_t owner = tcgetpgrp(TTY_FD);
+        if (owner != -1 && owner != shell.terminal_pgrp) {
+            tcsetpgrp(TTY_FD, shell.terminal_pgrp);
+            killpg(owner, SIGHUP);
+            std::fprintf(diagnostic_stream, "Reset tty pgrp from %d to %d\n", owner,
+                         shell.terminal_pgrp);
+            std::fflush(diagnostic_stream);
+            return;
+        }
+    }
+    if (var_lookup("ignoreeof")) {
+        std::fputs(
+            shell.login_shell ? "\nUse \"logout\" to logout.\n" : "\nUse \"exit\" to leave orv.\n",
+            diagnostic_stream);
+        std::fflush(diagnostic_stream);
+        unwind();
+    }
+    if (stop_warned == 0) check_stopped_jobs(true);
+    input_finish();
+}
 
 namespace {
 
-int input_nesting = 0;  // sourced files and eval texts being read, one inside the other
-
-// Opens a saved history for reading; -1 unless it is a regular file. A FIFO would block the open
-// and a device such as /dev/zero never ends, so anything else is passed over as a missing file is.
-int open_history_file(const char* path) {
-    int fd = open(path, O_RDONLY | O_NONBLOCK);
-    if (fd < 0) return -1;
-    struct stat st;
-    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-        close(fd);
-        return -1;
-    }
-    fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
-    return fd;
-}
-
 // One pass over one line: read it, enter it in the history, expand, parse, run.
 void read_and_run_line(bool catch_errors, WordList& line, CommandTree& tree) {
-    history.print_only = loop_state.history_loading;
+    history.print_only = session.history_loading;
     let_interrupts_through();
     if (stop_warned > 0) --stop_warned;
     if (jobs.notes_pending) report_pending_jobs();
@@ -72,30 +94,18 @@ void read_and_run_line(bool catch_errors, WordList& line, CommandTree& tree) {
         std::fflush(diagnostic_stream);
     }
     hold_interrupts();
-    if (loop_state.history_loading || (catch_errors && shell.interactive && !loop_active())) {
+    if (session.history_loading || (catch_errors && shell.interactive && !loop_active())) {
         history_save_line(line);
     }
-    if (!loop_state.history_loading) error_raise_pending();
+    if (!session.history_loading) error_raise_pending();
     if (history.print_only) throw LoopReturn{};
     expand_aliases(line);
     tree = parse_commands(line.first(), line.head(), 0);
     error_raise_pending();
-    execute_tree(tree.get(), shell.terminal_pgrp > 0 ? shell.terminal_pgrp : -1, nullptr,
-                 nullptr);
+    execute_tree(tree.get(), job_group_of_shell(), nullptr, nullptr);
 }
 
 }  // namespace
-
-NestedInput::NestedInput() noexcept {
-    ++input_nesting;
-}
-NestedInput::~NestedInput() {
-    --input_nesting;
-}
-
-bool input_nesting_full() {
-    return input_nesting >= INPUT_NESTING_MAX;
-}
 
 void run_command_loop(bool catch_errors) {
     for (;;) {
@@ -112,7 +122,7 @@ void run_command_loop(bool catch_errors) {
                 }
                 break;
             } catch (const ShellError&) {
-                point.restore_mask();
+                point.recover();
             } catch (const LoopReturn&) {
                 point.restore_mask();
             } catch (const std::bad_alloc&) {
@@ -146,48 +156,12 @@ void source_file(int fd, bool check_status, bool load_history) {
         close(fd);
         return;
     }
-    // Everything the nested input replaces, restored on every way out.
-    struct SourceFrame {
-        InputState input_state;
-        int shell_in;
-        bool interactive;
-        std::optional<CharString> label;
-        std::unique_ptr<LoopFrame> loops;
-        bool history_loading;
-        int history_char;
-        bool source_in_progress;
-    } saved{std::move(input), fds.shell_in,
-            shell.interactive, std::move(interrupt_label),
-            std::move(loop_stack), loop_state.history_loading,
-            lexer.history_char, loop_state.source_in_progress};
-    loop_state.source_in_progress = true;
+    bool abandoned;
     {
-        sigset_t before;
-        mask_change(SIG_BLOCK, nullptr, &before);
-        hold_interrupts();
-        input = InputState{};
-        fds.shell_in = fd;
-        shell.interactive = isatty(fd);
-        interrupt_label.reset();
-        loop_stack.reset();
-        loop_state.history_loading = load_history;
-        if (load_history) lexer.history_char = 0;
-        mask_change(SIG_SETMASK, &before, nullptr);
+        InputFrame frame(fd, load_history ? SourceReading::HISTORY_LINES : SourceReading::COMMANDS);
+        input_check_seekable();
+        abandoned = run_recovering([] { run_command_loop(false); });
     }
-    input_check_seekable();
-    bool abandoned = run_recovering([] {
-        NestedInput nested;
-        run_command_loop(false);
-    });
-    input = std::move(saved.input_state);
-    close(fd);
-    fds.shell_in = saved.shell_in;
-    shell.interactive = saved.interactive;
-    interrupt_label = std::move(saved.label);
-    loop_stack = std::move(saved.loops);
-    if (loop_state.history_loading) lexer.history_char = saved.history_char;
-    loop_state.history_loading = saved.history_loading;
-    loop_state.source_in_progress = saved.source_in_progress;
     if (abandoned) error_raise(ERRF_SILENT);
 }
 
@@ -207,25 +181,4 @@ void source_system_file(const char* path) {
     fd = fd_move(fd, -1);
     set_cloexec(fd);
     source_file(fd, false, false);
-}
-
-void builtin_source(WordVector& words, CommandNode&) {
-    bool load_history = false;
-    std::size_t name_index = 1;
-    if (words[1] == chars("-h")) {
-        load_history = true;
-        name_index = 2;
-        if (words.size() < 3) error_raise(ERR_NO_H_OPERAND | ERRF_NAME);
-    }
-    CharString name = glob_one(words[name_index], ONE_AMBIGUOUS);
-    const char* path = to_byte_string(name);
-    if (input_nesting_full()) error_raise(ERR_NAME_TEXT, path, std::strerror(EMFILE));
-    int fd = load_history ? open_history_file(path) : open(path, O_RDONLY);
-    if (fd >= 0) fd = fd_move(fd, -1);
-    if (fd < 0) {
-        if (load_history) return;
-        error_raise(ERR_NAME_TEXT, path, std::strerror(errno));
-    }
-    set_cloexec(fd);
-    source_file(fd, false, load_history);
 }

@@ -1,4 +1,3 @@
-#include "core/signal_mask.h"
 #include "lifecycle/interrupts.h"
 
 #include <pwd.h>
@@ -11,14 +10,12 @@
 #include "builtins/control_flow.h"
 #include "core/descriptors.h"
 #include "core/errors.h"
-#include "core/recovery_steps.h"
 #include "core/shell.h"
+#include "core/signal_mask.h"
+#include "core/signals.h"
+#include "input/history.h"
 #include "jobs/job_control.h"
 #include "jobs/process_table.h"
-#include "lifecycle/shutdown.h"
-#include "lifecycle/signals.h"
-
-std::optional<CharString> interrupt_label;
 
 void interrupt_action(bool want_newline) {
     sigset_t mask;
@@ -35,10 +32,9 @@ void interrupt_action(bool want_newline) {
     mask_change(SIG_SETMASK, &mask, nullptr);
     __fpurge(output_stream);
     endpwent();
-    if (interrupt_label && !(interrupt_label->size() == 1 && (*interrupt_label)[0] == '-')) {
+    if (session.interrupt_label && !session.interrupts_ignored()) {
         // onintr label: the command loop goes on reading after the label, without an error.
-        goto_label(*interrupt_label);
-        discard_expansion_vectors();
+        goto_label(*session.interrupt_label);
         unwind();
     }
     if (want_newline && shell.interactive) {

@@ -5,9 +5,6 @@
 
 #include "core/chars.h"
 
-/// The onintr setting: none for the default handling, "-" to ignore interrupts, else a label.
-extern std::optional<CharString> interrupt_label;
-
 /// Abandons what the shell is doing and goes back to the prompt (or to the onintr label).
 [[noreturn]] void interrupt_action(bool want_newline);
 /// Saves the history, hangs up the foreground jobs and ends with the signal number.

@@ -1,3 +1,5 @@
 #include "lifecycle/startup.h"
 
-int main(int argc, char** argv) { return shell_main(argc, argv); }
+int main(int argc, char** argv) {
+    return shell_main(argc, argv);
+}

@@ -4,12 +4,12 @@
 
 #include <cstdio>
 
-#include "builtins/control_flow.h"
-#include "builtins/resource_usage.h"
 #include "core/descriptors.h"
 #include "core/shell.h"
 #include "input/history.h"
 #include "input/lexer.h"
+#include "input/loop_stack.h"
+#include "jobs/usage.h"
 #include "vars/variables.h"
 
 std::time_t mail_check_time = 0;

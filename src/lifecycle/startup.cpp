@@ -1,4 +1,3 @@
-#include "core/signal_mask.h"
 #include "lifecycle/startup.h"
 
 #include <fcntl.h>
@@ -12,19 +11,31 @@
 #include <cstring>
 #include <ctime>
 
-#include "builtins/resource_usage.h"
+#include "builtins/source_eval.h"
+#include "builtins/table.h"
+#include "complete/completion.h"
 #include "core/chars.h"
 #include "core/descriptors.h"
 #include "core/errors.h"
+#include "core/process_exit.h"
 #include "core/shell.h"
+#include "core/signal_mask.h"
+#include "core/signals.h"
 #include "dirs/directory_stack.h"
 #include "exec/command_hash.h"
+#include "exec/command_subst.h"
+#include "exec/reentry.h"
+#include "expand/glob.h"
+#include "input/history.h"
 #include "input/input_buffer.h"
 #include "input/lexer.h"
+#include "jobs/process_table.h"
+#include "jobs/usage.h"
 #include "lifecycle/command_loop.h"
+#include "lifecycle/interrupts.h"
 #include "lifecycle/prompt.h"
 #include "lifecycle/shutdown.h"
-#include "lifecycle/signals.h"
+#include "lifecycle/special_variables.h"
 #include "vars/environment.h"
 #include "vars/variables.h"
 
@@ -34,10 +45,10 @@ constexpr std::size_t HOME_MAX = 1023;
 
 // The option letters and what they leave for later steps.
 struct Options {
-    bool command = false;       // -c
-    bool one_line = false;      // -t
-    bool from_stdin = false;    // -s
-    bool batch = false;         // -b
+    bool command = false;        // -c
+    bool one_line = false;       // -t
+    bool from_stdin = false;     // -s
+    bool batch = false;          // -b
     bool verbose_later = false;  // -v
     bool echo_later = false;     // -x
     CharString command_text;
@@ -71,7 +82,8 @@ void set_up_job_control() {
     pid_t owner = tcgetpgrp(tty);
     while (owner != -1 && owner != shell.shell_pgrp) {
         // Wait until the shell is brought to the foreground.
-        struct sigaction dfl {}, old {};
+        struct sigaction dfl {
+        }, old{};
         dfl.sa_handler = SIG_DFL;
         sigaction(SIGTTIN, &dfl, &old);
         killpg(shell.shell_pgrp, SIGTTIN);
@@ -231,7 +243,9 @@ void read_startup_files(const Options& opt) {
         const char* word = argv[argi++];
         for (const char* p = word + 1; *p; ++p) {
             switch (*p) {
-                case 'b': opt.batch = true; break;
+                case 'b':
+                    opt.batch = true;
+                    break;
                 case 'c':
                     opt.command = true;
                     shell.prompting = false;
@@ -239,23 +253,46 @@ void read_startup_files(const Options& opt) {
                     command_text_storage = to_char_string(argv[argi++]);
                     input.command_string = &command_text_storage;
                     break;
-                case 'e': errors.exit_on_error = true; break;
-                case 'f': shell.fast_start = true; break;
-                case 'i': shell.forced_interactive = true; break;
-                case 'm': shell.home_files_no_stat = true; break;
-                case 'n': shell.no_execute = true; break;
-                case 'q': shell.quit_default = true; break;
-                case 's': opt.from_stdin = true; break;
+                case 'e':
+                    errors.exit_on_error = true;
+                    break;
+                case 'f':
+                    shell.fast_start = true;
+                    break;
+                case 'i':
+                    shell.forced_interactive = true;
+                    break;
+                case 'm':
+                    shell.home_files_no_stat = true;
+                    break;
+                case 'n':
+                    shell.no_execute = true;
+                    break;
+                case 'q':
+                    shell.quit_default = true;
+                    break;
+                case 's':
+                    opt.from_stdin = true;
+                    break;
                 case 't':
                     opt.one_line = true;
                     input.one_line_count = 2;
                     shell.prompting = false;
                     break;
-                case 'v': opt.verbose_later = true; break;
-                case 'x': opt.echo_later = true; break;
-                case 'V': set_word("verbose", CharString()); break;
-                case 'X': set_word("echo", CharString()); break;
-                default: break;  // other letters are ignored
+                case 'v':
+                    opt.verbose_later = true;
+                    break;
+                case 'x':
+                    opt.echo_later = true;
+                    break;
+                case 'V':
+                    set_word("verbose", CharString());
+                    break;
+                case 'X':
+                    set_word("echo", CharString());
+                    break;
+                default:
+                    break;  // other letters are ignored
             }
         }
     }
@@ -287,7 +324,7 @@ void read_startup_files(const Options& opt) {
     if (std::optional<CharView> path = env_lookup("PATH")) {
         import_step([&] {
             errors.error_name = "PATH";
-            import_path(*path);
+            var_store(chars("path"), expand_value(path_components(*path)), shell_variables);
         });
     } else {
         WordVector dirs;
@@ -364,7 +401,27 @@ void read_startup_files(const Options& opt) {
 
 }  // namespace
 
+void wire_shell() {
+    signal_actions.interrupt = interrupt_action;
+    signal_actions.child = reap_children;
+    signal_actions.hangup = hangup_action;
+    recovery_hooks.discard_input = input_to_eof;
+    recovery_hooks.set_error_status = set_status_after_error;
+    reentry.command_substitute = command_substitute;
+    reentry.run_brace_command = run_brace_command;
+    reentry.find_builtin = find_builtin;
+    reentry.run_builtin = run_builtin;
+    reentry.run_command_loop = run_command_loop;
+    reentry.source_file = source_file;
+    reentry.logout_sequence = logout_sequence;
+    install_special_variables();
+    input_hooks.read_terminal_line = complete_line;
+    input_hooks.end_of_input = end_of_input;
+    completion_prompt = print_prompt;
+}
+
 int shell_main(int argc, char** argv) {
+    wire_shell();
     // Every error of start-up has its recovery point or ends the shell by itself; this is for
     // what nothing else can catch, so that no exception ends the shell with an abort.
     try {

@@ -4,7 +4,6 @@
 #include "input/history.h"
 #include "input/input_buffer.h"
 #include "input/lexer.h"
-#include "lifecycle/command_loop.h"
 #include "vars/variables.h"
 
 namespace {

@@ -1,7 +1,7 @@
 #include "parse/parser.h"
 
-#include "builtins/keywords.h"
 #include "core/errors.h"
+#include "parse/keywords.h"
 
 // The levels below follow the grammar's right recursion (a ; b ; c is list(a, list(b, c)), and
 // so for &, ||, && and |) but build each right-leaning chain in a loop, so that a long line costs

@@ -21,9 +21,8 @@
 // ( ls ) > f reads (list - (subshell >f (simple [nofork] ls))).
 #include "parse/syntax_tree.h"
 
-#include <vector>
-
 #include <cstdio>
+#include <vector>
 
 namespace {
 

@@ -102,13 +102,11 @@ int glob_quoted(const char* pattern, bool nocheck, std::vector<std::string>& pat
             char** last = first + buf.g.gl_pathc;
             const char* collate = setlocale(LC_COLLATE, nullptr);
             if (collate && (std::strcmp(collate, "C") == 0 || std::strcmp(collate, "POSIX") == 0)) {
-                std::sort(first, last, [](const char* a, const char* b) {
-                    return std::strcmp(a, b) < 0;
-                });
+                std::sort(first, last,
+                          [](const char* a, const char* b) { return std::strcmp(a, b) < 0; });
             } else {
-                std::sort(first, last, [](const char* a, const char* b) {
-                    return std::strcoll(a, b) < 0;
-                });
+                std::sort(first, last,
+                          [](const char* a, const char* b) { return std::strcoll(a, b) < 0; });
             }
             // No reserve of the exact size: called once per word, it would copy every earlier
             // path each time. Left to grow geometrically, the append stays linear.

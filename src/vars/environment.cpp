@@ -142,7 +142,7 @@ void export_path(const WordVector& words) {
     for (std::size_t i = 0; i < words.size(); ++i) {
         const CharString& word = words[i];
         const std::size_t separator = i > 0 ? 1 : 0;
-        if (i > 0 && var_name_is(word, ")")) break;
+        if (i > 0 && equals(word, ")")) break;
         if (buffer.size() + separator + word.size() >= PATH_LIMIT) {
             std::fputs("Warning: ridiculously long PATH truncated\n", diagnostic_stream);
             break;
@@ -156,7 +156,7 @@ void export_path(const WordVector& words) {
     env_set("PATH", buffer);
 }
 
-void import_path(CharView value) {
+WordVector path_components(CharView value) {
     std::size_t colons = 0;
     for (Char c : value) colons += c == ':';
     WordVector path;
@@ -173,7 +173,7 @@ void import_path(CharView value) {
         if (end == CharView::npos) break;
         start = end + 1;
     }
-    var_set_vector(to_char_string("path"), std::move(path));
+    return path;
 }
 
 bool is_locale_variable(CharView name) {

@@ -26,9 +26,8 @@ std::optional<CharView> env_lookup(std::string_view name);
 
 /// Sets PATH to the words of path joined with ":" (cut, with a warning, before 1023 characters).
 void export_path(const WordVector& words);
-/// Sets the shell variable path to the components of a PATH-style value ("." for empty ones);
-/// PATH itself is left as it is.
-void import_path(CharView value);
+/// The components of a PATH-style value ("." for empty ones), for the shell variable path.
+WordVector path_components(CharView value);
 
 /// True for the variables that choose the locale: LANG, LC_ALL, LC_CTYPE, LC_COLLATE.
 bool is_locale_variable(CharView name);

@@ -4,40 +4,16 @@
 
 #include "core/descriptors.h"
 #include "core/errors.h"
-#include "core/recovery_steps.h"
-#include "dirs/directory_stack.h"
-#include "exec/command_hash.h"
-#include "expand/glob.h"
-#include "input/lexer.h"
-#include "vars/environment.h"
+#include "core/pattern.h"
+#include "core/process_exit.h"
+#include "core/shell.h"
+#include "core/signals.h"
 
 VariableTree shell_variables;
 VariableTree aliases;
 bool filec_enabled = false;
 
 namespace {
-
-// ---- Seams to file-name generation ---------------------------------------------------------
-
-// Expansion of a value on store: file-name generation when glob_classify finds anything to
-// expand, "No match" under the current name prefix when that yields nothing.
-WordVector expand_on_store(WordVector value) {
-    const int kind = glob_classify(value);
-    if (kind == 0) return value;
-    std::optional<WordVector> expanded = glob_words(value, kind);
-    if (!expanded) error_raise(ERR_NO_MATCH | ERRF_NAME);
-    return std::move(*expanded);
-}
-
-// The single-word expansion of an element: several words are joined with blanks.
-CharString expand_one_word(const CharString& word) {
-    return glob_one(word, ONE_JOIN);
-}
-
-// Whether a name matches a pattern.
-bool name_matches(CharView name, const CharString& pattern) {
-    return pattern_match(name, pattern);
-}
 
 // ---- Helpers --------------------------------------------------------------------------------
 
@@ -55,6 +31,9 @@ int compare_mixed(CharView a, std::string_view b) {
 
 const CharString empty_value;
 
+// The variables with a meaning to the shell, as start-up installed them.
+std::span<const SpecialVariable> special_variables;
+
 template <class Name>
 const CharString& first_word(const Name& name) {
     const WordVector* value = var_lookup(name);
@@ -69,10 +48,6 @@ bool NameLess::operator()(CharView a, std::string_view b) const noexcept {
 
 bool NameLess::operator()(std::string_view a, CharView b) const noexcept {
     return compare_mixed(b, a) > 0;
-}
-
-bool var_name_is(CharView name, std::string_view text) {
-    return compare_mixed(name, text) == 0;
 }
 
 // ---- Lookup -----------------------------------------------------------------------------------
@@ -106,14 +81,10 @@ void var_store(CharView name, WordVector value, VariableTree& tree) {
     }
 }
 
-void var_set_vector(CharView name, WordVector value, VariableTree& tree) {
-    var_store(name, expand_on_store(std::move(value)), tree);
-}
-
 void var_set(CharView name, CharString word) {
     WordVector value;
     value.push_back(std::move(word));
-    var_set_vector(name, std::move(value), shell_variables);
+    var_store(name, std::move(value), shell_variables);
 }
 
 void var_set(std::string_view name, CharString word) {
@@ -124,17 +95,29 @@ void var_set_empty(CharView name) {
     var_set(name, CharString());
 }
 
-// Every check comes before the change, so an error leaves the variable as it was.
-void var_set_element(CharView name, int index, const CharString& word) {
+namespace {
+
+WordVector& element_room(CharView name, int index) {
     auto it = shell_variables.find(name);
     if (it == shell_variables.end()) error_undefined_variable(CharString(name));
     WordVector& value = it->second;
     if (index < 1 || static_cast<std::size_t>(index) > value.size()) {
         error_raise(ERR_SUBSCRIPT_RANGE | ERRF_NAME);
     }
-    CharString expanded = expand_one_word(word);
-    str_strip(expanded);
-    value[static_cast<std::size_t>(index) - 1] = std::move(expanded);
+    return value;
+}
+
+}  // namespace
+
+void var_check_element(CharView name, int index) {
+    element_room(name, index);
+}
+
+// Every check comes before the change, so an error leaves the variable as it was.
+void var_set_element(CharView name, int index, CharString word) {
+    WordVector& value = element_room(name, index);
+    str_strip(word);
+    value[static_cast<std::size_t>(index) - 1] = std::move(word);
 }
 
 // ---- Removal ----------------------------------------------------------------------------------
@@ -148,7 +131,7 @@ void var_unset(CharView name) {
 VariableTree::iterator var_find_match(const CharString& pattern, VariableTree& tree,
                                       VariableTree::iterator from) {
     for (; from != tree.end(); ++from) {
-        if (name_matches(from->first, pattern)) break;
+        if (pattern_match(from->first, pattern)) break;
     }
     return from;
 }
@@ -164,10 +147,10 @@ void var_unset_matching(const WordVector& words, VariableTree& tree) {
 // ---- Listing ----------------------------------------------------------------------------------
 
 void var_print_all(const VariableTree& tree) {
-    // INTERRUPT CALL POINT: while shell.handle_interrupts is set, SIGINT is to be let through
-    // for the length of the listing, acting between two lines. The interrupt machinery opens
-    // that window here once it exists; until then the listing runs to its end.
+    // An interrupt is let through for the length of the listing and acts between two lines.
+    let_interrupts_through();
     for (const auto& [name, value] : tree) {
+        act_on_signals();
         std::fputs(to_byte_string(name), output_stream);
         std::fputc('\t', output_stream);
         if (value.size() == 1) {
@@ -179,6 +162,7 @@ void var_print_all(const VariableTree& tree) {
         }
         std::fputc('\n', output_stream);
     }
+    hold_interrupts();
 }
 
 // ---- Numbers ----------------------------------------------------------------------------------
@@ -242,40 +226,28 @@ void set_status_after_error() {
     set_status(1);
 }
 
-// ---- Side effects of special variables ---------------------------------------------------
+void exit_with_status() {
+    shell.fork_depth = 1;
+    std::int32_t status = parse_number(var_value("status"));
+    std::fflush(output_stream);
+    std::fflush(diagnostic_stream);
+    exit_now(status);
+}
+
+// ---- Variables with a meaning to the shell --------------------------------------------------
+
+void var_install_specials(std::span<const SpecialVariable> table) {
+    special_variables = table;
+}
 
 void var_after_set(CharView name) {
-    if (var_name_is(name, "path")) {
-        if (const WordVector* path = var_lookup("path")) export_path(*path);
-        rehash_path();
-    } else if (var_name_is(name, "histchars")) {
-        const CharString& chars = var_value("histchars");
-        lexer.history_char = chars.size() > 0 ? chars[0] : 0;
-        lexer.quick_sub_char = chars.size() > 1 ? chars[1] : 0;
-    } else if (var_name_is(name, "user")) {
-        const CharString& user = var_value("user");
-        env_set("USER", user);
-        env_set("LOGNAME", user);
-    } else if (var_name_is(name, "term")) {
-        env_set("TERM", var_value("term"));
-    } else if (var_name_is(name, "home")) {
-        // home holds the canonical form of its first word. The rewrite of names under home is
-        // left out here: it would put the value given back in place of its own canonical form.
-        // An empty home stays empty (it means "No home directory" to cd).
-        CharString home = var_value("home");
-        if (!home.empty()) home = canonical_dir(std::move(home), 0, NO_HOME_REWRITE);
-        var_store(name, WordVector{home}, shell_variables);
-        env_set("HOME", home);
-        dir_rehome();
-    } else if (var_name_is(name, "filec")) {
-        filec_enabled = true;
+    for (const SpecialVariable& v : special_variables) {
+        if (v.after_set && equals(name, v.name)) v.after_set();
     }
 }
 
 void var_after_unset() {
-    if (!var_lookup("filec")) filec_enabled = false;
-    if (!var_lookup("histchars")) {
-        lexer.history_char = '!';
-        lexer.quick_sub_char = '^';
+    for (const SpecialVariable& v : special_variables) {
+        if (v.after_unset && !var_lookup(std::string_view(v.name))) v.after_unset();
     }
 }

@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <map>
+#include <span>
 #include <string_view>
 
 #include "core/chars.h"
@@ -32,18 +33,20 @@ const WordVector* var_lookup(std::string_view name, const VariableTree& tree = s
 const CharString& var_value(CharView name);
 const CharString& var_value(std::string_view name);
 
-/// Stores a value as it is (quote marks cleared), replacing an existing one.
+/// Stores a value as it is (quote marks cleared), replacing an existing one. The store never
+/// expands: a caller that wants file-name generation on a value does it first.
 void var_store(CharView name, WordVector value, VariableTree& tree);
-/// Stores a value after file-name generation when it has anything to expand ("No match" when
-/// that yields nothing).
-void var_set_vector(CharView name, WordVector value, VariableTree& tree = shell_variables);
-/// Sets a shell variable to one word (through var_set_vector).
+/// Sets a shell variable to one word.
 void var_set(CharView name, CharString word);
 void var_set(std::string_view name, CharString word);
 /// Sets a shell variable to one empty word.
 void var_set_empty(CharView name);
-/// Replaces word index (from 1) of a shell variable by the one-word expansion of word.
-void var_set_element(CharView name, int index, const CharString& word);
+/// Raises "Undefined variable" or "Subscript out of range" unless the shell variable has a word
+/// index (from 1).
+void var_check_element(CharView name, int index);
+/// Replaces word index (from 1) of a shell variable by word (quote marks cleared), after the
+/// checks of var_check_element.
+void var_set_element(CharView name, int index, CharString word);
 /// Removes the shell variable of exactly that name ("Undefined variable" when unset).
 void var_unset(CharView name);
 /// The first entry at or after from, in name order, whose name matches the pattern; end if none.
@@ -61,15 +64,24 @@ CharString format_number(std::int32_t n);
 /// Writes the decimal form of a number into word, reusing its storage.
 void format_number_into(CharString& word, std::int32_t n);
 
-/// True when a name is exactly the plain byte text given.
-bool var_name_is(CharView name, std::string_view text);
-
 /// Sets status to a number.
 void set_status(int n);
+/// Sets status to 1, as after an error.
+void set_status_after_error();
+/// Ends the shell with the value of status (0 when unset; "Badly formed number" ends it with 1).
+[[noreturn]] void exit_with_status();
 
-/// The effects of setting a variable by set: path, histchars, user, term, home, filec.
+/// A variable with a meaning to the shell: what setting or unsetting it does besides storing.
+struct SpecialVariable {
+    const char* name;
+    void (*after_set)();    ///< run by set (and by @ for path) once the value is stored; or null
+    void (*after_unset)();  ///< run by unset while the variable is not set; or null
+};
+/// Installs the table of variables with a meaning to the shell (start-up does, once).
+void var_install_specials(std::span<const SpecialVariable> table);
+/// The effects of setting a variable by set (path, histchars, user, term, home, filec, ...).
 void var_after_set(CharView name);
-/// The resets after unset: filec and histchars.
+/// The resets after unset of the variables that are no longer set (filec, histchars, ...).
 void var_after_unset();
 
 /// True while file-name completion is switched on (the variable filec).

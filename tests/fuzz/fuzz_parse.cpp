@@ -13,8 +13,7 @@
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     static FILE* sink = std::fopen("/dev/null", "w");
     output_stream = diagnostic_stream = sink;
-    WordVector words{to_char_string(
-        std::string_view(reinterpret_cast<const char*>(data), size))};
+    WordVector words{to_char_string(std::string_view(reinterpret_cast<const char*>(data), size))};
     input = InputState{};
     input.eval.words = &words;
     input_done = false;

@@ -27,8 +27,8 @@ static char report[REPORT_SIZE];
 static size_t report_len;
 
 /* Appends to the report; everything is gathered before any descriptor is opened for output. */
-static void add(const char *format, ...) __attribute__((format(printf, 1, 2)));
-static void add(const char *format, ...) {
+static void add(const char* format, ...) __attribute__((format(printf, 1, 2)));
+static void add(const char* format, ...) {
     va_list ap;
     va_start(ap, format);
     int n = vsnprintf(report + report_len, sizeof report - report_len, format, ap);
@@ -43,7 +43,7 @@ static void add_list_end(int count) {
 }
 
 static void add_signal_name(int sig) {
-    const char *name = sigabbrev_np(sig);
+    const char* name = sigabbrev_np(sig);
     if (name)
         add("%s", name);
     else if (sig >= SIGRTMIN && sig <= SIGRTMAX)
@@ -52,7 +52,7 @@ static void add_signal_name(int sig) {
         add("%d", sig);
 }
 
-static void add_signals(const char *key, int (*has)(int, const sigset_t *), const sigset_t *set) {
+static void add_signals(const char* key, int (*has)(int, const sigset_t*), const sigset_t* set) {
     int count = 0;
     add("%s=", key);
     for (int sig = 1; sig < NSIG; sig++) {
@@ -63,11 +63,11 @@ static void add_signals(const char *key, int (*has)(int, const sigset_t *), cons
     add_list_end(count);
 }
 
-static int is_blocked(int sig, const sigset_t *mask) {
+static int is_blocked(int sig, const sigset_t* mask) {
     return sigismember(mask, sig) == 1;
 }
 
-static int is_ignored(int sig, const sigset_t *unused) {
+static int is_ignored(int sig, const sigset_t* unused) {
     (void)unused;
     struct sigaction sa;
     return sigaction(sig, NULL, &sa) == 0 && !(sa.sa_flags & SA_SIGINFO) &&
@@ -75,7 +75,7 @@ static int is_ignored(int sig, const sigset_t *unused) {
 }
 
 /* Lists open descriptors; with only_cloexec, those marked close-on-exec. */
-static void add_fds(const char *key, int only_cloexec) {
+static void add_fds(const char* key, int only_cloexec) {
     int count = 0;
     add("%s=", key);
     for (int fd = 0; fd < MAX_FD; fd++) {
@@ -102,13 +102,13 @@ static void gather(void) {
     for (int fd = 0; fd <= 2; fd++) add("isatty%d=%s\n", fd, isatty(fd) ? "yes" : "no");
 }
 
-static int signal_by_name(const char *name) {
+static int signal_by_name(const char* name) {
     if (strncmp(name, "SIG", 3) == 0) name += 3;
     for (int sig = 1; sig < NSIG; sig++) {
-        const char *abbrev = sigabbrev_np(sig);
+        const char* abbrev = sigabbrev_np(sig);
         if (abbrev && strcmp(abbrev, name) == 0) return sig;
     }
-    char *end;
+    char* end;
     long number = strtol(name, &end, 10);
     return *name && !*end && number > 0 && number < NSIG ? (int)number : 0;
 }
@@ -125,21 +125,28 @@ static int usage(void) {
     return 2;
 }
 
-int main(int argc, char **argv) {
+int main(int argc, char** argv) {
     double wait_seconds = 0;
     int kill_signal = 0, exit_status = 0;
-    const char *output = NULL;
+    const char* output = NULL;
     int opt;
     while ((opt = getopt(argc, argv, "w:k:x:o:")) != -1) {
         switch (opt) {
-            case 'w': wait_seconds = atof(optarg); break;
+            case 'w':
+                wait_seconds = atof(optarg);
+                break;
             case 'k':
                 kill_signal = signal_by_name(optarg);
                 if (!kill_signal) return usage();
                 break;
-            case 'x': exit_status = atoi(optarg); break;
-            case 'o': output = optarg; break;
-            default: return usage();
+            case 'x':
+                exit_status = atoi(optarg);
+                break;
+            case 'o':
+                output = optarg;
+                break;
+            default:
+                return usage();
         }
     }
     if (optind != argc) return usage();

@@ -107,3 +107,25 @@ def test_a_background_job_is_announced_and_reported_done_before_a_prompt():
     sh.expect_prompt()
     sh.sendline('sleep 0.5')
     sh.expect(r'\[1\]  \+ Done                   sleep 0\.2\r\n')
+
+
+def test_an_interrupt_ends_a_long_set_or_alias_listing():
+    import os
+    from ptyshell import config as cfg
+    count = 30000
+    with open(os.path.join(cfg.work, 'many'), 'w') as f:
+        for i in range(count):
+            f.write(f'set v{i} = {i}\nalias a{i} echo {i}\n')
+    sh = Shell()
+    sh.sendline('source many')
+    sh.expect_prompt(timeout=30)
+    for listing, pattern in (('set', r'v\d+\t\d+\r\n'), ('alias', r'a\d+\t\(echo \d+\)\r\n')):
+        sh.sendline(listing)
+        sh.expect(pattern)  # the listing has begun
+        sh.sendcontrol('c')
+        sh.expect_prompt(timeout=30)
+        # Only what was under way when the interrupt came is left of the listing.
+        assert sh.transcript.chunks[-1][1].count('\n') < count // 2
+        sh.sendline('echo back')
+        sh.expect_exact('back')
+        sh.expect_prompt()

@@ -13,7 +13,7 @@ int ioctl(int fd, unsigned long request, ...) {
     static int (*next_ioctl)(int, unsigned long, ...);
     va_list ap;
     va_start(ap, request);
-    void *arg = va_arg(ap, void *);
+    void* arg = va_arg(ap, void*);
     va_end(ap);
     if (request == TIOCSTI) {
         errno = EIO;

@@ -5,10 +5,12 @@
 #include <cstdio>
 
 #include "core/chars.h"
+#include "lifecycle/startup.h"
 
 int main(int argc, char** argv) {
     std::setlocale(LC_ALL, "C");
     locale_changed();
+    wire_shell();
     testing::InitGoogleTest(&argc, argv);
     int rc = RUN_ALL_TESTS();
     const testing::UnitTest& u = *testing::UnitTest::GetInstance();

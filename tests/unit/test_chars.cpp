@@ -10,15 +10,17 @@ CharString q(std::string_view s) {
     return r;
 }
 
-int sign(int v) { return (v > 0) - (v < 0); }
+int sign(int v) {
+    return (v > 0) - (v < 0);
+}
 
 TEST(Chars, StrCmpOrdersQuotedBelowPlain) {
     struct Row {
         CharString a, b;
         int expected_sign;
     } rows[] = {
-        {q("a"), chars("a"), -1},     {chars("a"), q("a"), 1},  {chars(""), chars(""), 0},
-        {chars(""), chars("x"), -1},  {chars("x"), chars(""), 1}, {chars("ab"), chars("ab"), 0},
+        {q("a"), chars("a"), -1},        {chars("a"), q("a"), 1},     {chars(""), chars(""), 0},
+        {chars(""), chars("x"), -1},     {chars("x"), chars(""), 1},  {chars("ab"), chars("ab"), 0},
         {chars("ab"), chars("abc"), -1}, {chars("b"), chars("a"), 1}, {q("z"), chars("!"), -1},
     };
     for (const Row& r : rows) {
@@ -41,8 +43,8 @@ TEST(Chars, StrIsNumber) {
         CharString s;
         bool number;
     } rows[] = {
-        {chars(""), true},   {chars("-"), false},  {chars("-0"), true}, {chars("-5"), true},
-        {chars("007"), true}, {chars("5-"), false}, {chars("1a"), false}, {q("5"), false},
+        {chars(""), true},     {chars("-"), false},  {chars("-0"), true},  {chars("-5"), true},
+        {chars("007"), true},  {chars("5-"), false}, {chars("1a"), false}, {q("5"), false},
         {chars("--1"), false}, {chars("+1"), false},
     };
     for (const Row& r : rows) EXPECT_EQ(str_is_number(r.s), r.number) << to_byte_string(r.s);

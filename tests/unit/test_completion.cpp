@@ -26,7 +26,7 @@ std::string cell(const std::string& shown, std::size_t width) {
 }
 
 // Runs each test in a fresh directory holding
-//   abc, abd/, x.txt, x.bak, y.bak, .hidden, .hide2, run.sh (executable), sock (a socket),
+//   abc, abd/, x.txt, x.bak, y.bak, .hidden, .hide2, run.orv (executable), sock (a socket),
 //   link-dir -> abd, link-file -> abc, sub/longname1, sub/inner/
 // with the two output streams captured, the variable store of its own, and no terminal.
 class CompletionTest : public testing::Test {
@@ -41,10 +41,10 @@ class CompletionTest : public testing::Test {
         fs::current_path(dir_);
         for (const char* d : {"abd", "sub", "sub/inner"}) fs::create_directory(d);
         for (const char* f :
-             {"abc", "x.txt", "x.bak", "y.bak", ".hidden", ".hide2", "run.sh", "sub/longname1"}) {
+             {"abc", "x.txt", "x.bak", "y.bak", ".hidden", ".hide2", "run.orv", "sub/longname1"}) {
             std::ofstream(f).put('x');
         }
-        fs::permissions("run.sh", fs::perms::owner_exec, fs::perm_options::add);
+        fs::permissions("run.orv", fs::perms::owner_exec, fs::perm_options::add);
         fs::create_directory_symlink("abd", "link-dir");
         fs::create_symlink("abc", "link-file");
         int s = socket(AF_UNIX, SOCK_STREAM, 0);
@@ -202,7 +202,7 @@ TEST_F(CompletionTest, ExpandedDirectoriesPastTheLimitMatchNothing) {
 TEST_F(CompletionTest, ListsSortedNamesDownTheColumnsWithTheirTypes) {
     set_words("fignore", {".bak"});  // a listing shows ignored names too
     // Ten names, the longest 9 characters: columns of 11, 7 of them in 80, so 2 rows.
-    std::string expected = cell("abc ", 11) + cell("link-dir>", 11) + cell("run.sh*", 11) +
+    std::string expected = cell("abc ", 11) + cell("link-dir>", 11) + cell("run.orv*", 11) +
                            cell("sub/", 11) + cell("x.txt ", 11) + "\r\n" + cell("abd/", 11) +
                            cell("link-file@", 11) + cell("sock=", 11) + cell("x.bak ", 11) +
                            cell("y.bak ", 11) + "\r\n";
@@ -237,7 +237,7 @@ TEST_F(CompletionTest, TypeCharacters) {
         const char* path;
         char type;
     } rows[] = {
-        {"abc", ' '},      {"abd", '/'},       {"run.sh", '*'},   {"sock", '='},
+        {"abc", ' '},      {"abd", '/'},       {"run.orv", '*'},  {"sock", '='},
         {"link-dir", '>'}, {"link-file", '@'}, {"dangling", '@'}, {"missing", ' '},
     };
     for (const Row& r : rows) EXPECT_EQ(completion_type_char(r.path), r.type) << r.path;

@@ -15,6 +15,7 @@
 
 #include "core/descriptors.h"
 #include "core/errors.h"
+#include "core/pattern.h"
 #include "expand/glob.h"
 #include "platform/system_glob.h"
 #include "test_support.h"

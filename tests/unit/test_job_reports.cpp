@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "builtins/job_builtins.h"
 #include "core/descriptors.h"
 #include "core/errors.h"
 #include "dirs/directory_stack.h"

@@ -3,9 +3,9 @@
 #include <string>
 #include <string_view>
 
-#include "builtins/keywords.h"
 #include "core/errors.h"
 #include "input/word_list.h"
+#include "parse/keywords.h"
 #include "parse/parser.h"
 #include "parse/syntax_tree.h"
 #include "test_support.h"

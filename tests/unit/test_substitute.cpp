@@ -11,8 +11,8 @@
 
 #include "core/descriptors.h"
 #include "core/errors.h"
+#include "core/modifiers.h"
 #include "core/shell.h"
-#include "exec/background.h"
 #include "expand/here_document.h"
 #include "expand/substitute.h"
 #include "input/input_buffer.h"
@@ -76,12 +76,12 @@ class SubstTest : public testing::Test {
         shell.script_name.clear();
         set_environment({"HOME=/home/u"});
         lex_reset();
-        saved_background_ = last_background_pid;
-        last_background_pid = 0;
+        saved_background_ = session.last_background_pid;
+        session.last_background_pid = 0;
     }
     void TearDown() override {
         lex_reset();
-        last_background_pid = saved_background_;
+        session.last_background_pid = saved_background_;
     }
     void set(std::string_view name, WordVector value) {
         var_store(chars(name), std::move(value), shell_variables);
@@ -219,10 +219,10 @@ TEST_F(SubstTest, SpecialFormsAndPositionalWords) {
         {words({"${argv"}), fails("Missing }.\n")},
     };
     check(rows);
-    last_background_pid = 77;
+    session.last_background_pid = 77;
     EXPECT_EQ(run(words({"$!"})), gives({"77"}));
     shell.has_script_name = true;
-    shell.script_name = chars("dir/script.sh");
+    shell.script_name = chars("dir/script.orv");
     EXPECT_EQ(run(words({"$0:t:r", "$?0"})), gives({"script", "1"}));
 }
 

@@ -3,8 +3,8 @@
 #include <cstdio>
 #include <string>
 
-#include "builtins/resource_usage.h"
 #include "core/descriptors.h"
+#include "jobs/usage.h"
 #include "test_support.h"
 #include "vars/variables.h"
 

@@ -1,6 +1,7 @@
 // Signal handling. Everything a signal handler touches lives in this file: the handlers run
 // only in the shell's own process, record what arrived and return; ordinary code acts on the
-// records at safe points (reading input, waiting for children, long builtins).
+// records at safe points (reading input, waiting for children, long builtins) through the
+// actions start-up registers.
 #pragma once
 
 #include <csignal>
@@ -14,7 +15,16 @@ struct SignalRecords {
 };
 extern SignalRecords signal_records;
 
-/// Records the shell's pid for the handlers; run at start-up.
+/// What the shell does about a recorded signal, at a safe point. Start-up fills them in; an
+/// action left empty leaves its record alone.
+struct SignalActions {
+    void (*interrupt)(bool want_newline) = nullptr;  ///< does not return
+    void (*child)() = nullptr;                       ///< collects the children's statuses
+    void (*hangup)(int sig) = nullptr;               ///< does not return
+};
+extern SignalActions signal_actions;
+
+/// Records the shell's pid for the handlers; run at start-up and in every forked child.
 void signals_init();
 /// Catches SIGINT into the record (system calls are not restarted).
 void install_interrupt_handler();
@@ -25,17 +35,12 @@ void install_child_handler();
 /// Catches SIGHUP, SIGXCPU and SIGXFSZ into the record (a login shell).
 void install_hangup_handlers();
 
-/// Blocks one signal.
-void block_signal(int sig);
-/// Unblocks one signal.
-void unblock_signal(int sig);
-
 /// Lets SIGINT through (when the shell handles interrupts) and acts on one already recorded.
 void let_interrupts_through();
 /// Blocks SIGINT again (when the shell handles interrupts).
 void hold_interrupts();
-/// Acts on recorded signals: the interrupt action when SIGINT is let through, the reaping of
-/// children, a hang-up. May not return (an interrupt unwinds).
+/// A safe point: acts on recorded signals (a hang-up, the children, an interrupt while SIGINT
+/// is let through). May not return (an interrupt unwinds).
 void act_on_signals();
 /// Waits until fd has input (or an error to report), acting on signals meanwhile.
 void wait_readable(int fd);

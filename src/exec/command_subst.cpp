@@ -1,4 +1,4 @@
-#include "expand/command_subst.h"
+#include "exec/command_subst.h"
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -11,11 +11,9 @@
 #include "core/shell.h"
 #include "exec/executor.h"
 #include "exec/redirections.h"
-#include "expand/expressions.h"
 #include "input/input_buffer.h"
 #include "input/lexer.h"
 #include "jobs/process_table.h"
-#include "lifecycle/shutdown.h"
 #include "parse/aliases.h"
 #include "parse/parser.h"
 #include "vars/variables.h"
@@ -30,7 +28,7 @@ constexpr std::size_t WORD_ROOM = 1019;
     CommandTree tree = parse_commands(line.first(), line.head(), 0);
     error_raise_pending();
     if (tree) tree->node_flags |= FLAG_NO_FORK;
-    execute_tree(tree.get(), -1, nullptr, nullptr);
+    execute_tree(tree.get(), JobGroup::NONE, nullptr, nullptr);
     exit_with_status();
 }
 
@@ -86,7 +84,7 @@ void run_and_collect(const CharString& command, OutputWords& out) {
     make_pipe(p);
     hold_job_in_progress();
     CommandNode node = pseudo_command("` ... `");
-    pid_t pid = fork_child(&node, -1);
+    pid_t pid = fork_child(&node, JobGroup::NONE);
     if (pid == 0) {
         dup2(p.fd[1], 1);
         dup2(fds.shell_diag, 2);
@@ -131,7 +129,7 @@ void run_and_collect(const CharString& command, OutputWords& out) {
     if (fits && pending >= 0) fits = out.byte(static_cast<unsigned char>(pending), true);
     // Closed before the wait: a child still writing ends on the broken pipe.
     close(p.fd[0]);
-    collect_free_entries();
+    wait_for_job_in_progress();
     restore_job_in_progress();
     if (!fits) error_raise(ERR_WORD_TOO_LONG);
 }
@@ -171,7 +169,7 @@ WordVector command_substitute(const CharString& word, bool literal) {
 std::int32_t run_brace_command(const WordVector& words, std::size_t first, std::size_t end) {
     hold_job_in_progress();
     CommandNode node = pseudo_command("{ ... }");
-    pid_t pid = fork_child(&node, -1);
+    pid_t pid = fork_child(&node, JobGroup::NONE);
     if (pid == 0) {
         set_status(0);
         WordList line;
@@ -179,7 +177,7 @@ std::int32_t run_brace_command(const WordVector& words, std::size_t first, std::
         line.append(chars("\n"));
         run_line_in_child(line);
     }
-    collect_free_entries();
+    wait_for_job_in_progress();
     restore_job_in_progress();
     return parse_number(var_value("status"));
 }

@@ -1,4 +1,4 @@
-#include "builtins/keywords.h"
+#include "parse/keywords.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "builtins/resource_usage.h"
+#include "jobs/usage.h"
 
 #include <sys/resource.h>
 
@@ -16,16 +16,6 @@ namespace {
 
 constexpr long MICROS = 1000000;
 
-// Own usage plus that of the children already waited for.
-struct rusage usage_now() {
-    struct rusage self {};
-    struct rusage children {};
-    getrusage(RUSAGE_SELF, &self);
-    getrusage(RUSAGE_CHILDREN, &children);
-    add_usage(self, children);
-    return self;
-}
-
 void add_time(struct timeval& d, const struct timeval& s) {
     d.tv_sec += s.tv_sec;
     d.tv_usec += s.tv_usec;
@@ -42,6 +32,16 @@ void print_tenths(const struct timeval& t) {
 }
 
 }  // namespace
+
+// Own usage plus that of the children already waited for.
+struct rusage usage_now() {
+    struct rusage self {};
+    struct rusage children {};
+    getrusage(RUSAGE_SELF, &self);
+    getrusage(RUSAGE_CHILDREN, &children);
+    add_usage(self, children);
+    return self;
+}
 
 void record_start_usage() {
     gettimeofday(&start_usage.start_clock, nullptr);
@@ -194,22 +194,4 @@ void print_usage(const struct rusage& r0, const struct rusage& r1, struct timeva
     }
     std::fputc('\n', output_stream);
     std::fflush(output_stream);
-}
-
-void builtin_time(WordVector&, CommandNode&) {
-    struct rusage now_usage = usage_now();
-    struct timeval now {};
-    gettimeofday(&now, nullptr);
-    print_usage(start_usage.usage, now_usage, now, start_usage.start_clock);
-}
-
-void builtin_nice(WordVector& words, CommandNode&) {
-    int priority = 0;
-    if (words.size() == 1) {
-        priority = 4;
-    } else if (words.size() == 2 && !words[1].empty() &&
-               (words[1][0] == '+' || words[1][0] == '-')) {
-        priority = parse_number(words[1]);
-    }
-    setpriority(PRIO_PROCESS, 0, priority);  // a refusal is not reported
 }

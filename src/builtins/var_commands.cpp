@@ -1,13 +1,14 @@
-#include "vars/var_commands.h"
+#include "builtins/var_commands.h"
 
 #include <cstdio>
 
 #include "core/descriptors.h"
 #include "core/errors.h"
+#include "core/pattern.h"
+#include "core/signals.h"
 #include "exec/command_hash.h"
 #include "expand/expressions.h"
 #include "expand/glob.h"
-#include "lifecycle/signals.h"
 #include "vars/environment.h"
 #include "vars/variables.h"
 
@@ -73,11 +74,6 @@ CharString combine(const CharString& current, Char op, const CharString& operand
     return format_number(value);
 }
 
-void export_path_and_rehash() {
-    if (const WordVector* path = var_lookup("path")) export_path(*path);
-    rehash_path();
-}
-
 }  // namespace
 
 void builtin_set(WordVector& words, CommandNode&) {
@@ -114,9 +110,10 @@ void builtin_set(WordVector& words, CommandNode&) {
             var_store(CharView(ref.name), std::move(list), shell_variables);
             i = end + 1;
         } else if (ref.has_subscript) {
-            var_set_element(CharView(ref.name), ref.index, value);
+            var_check_element(ref.name, ref.index);
+            var_set_element(ref.name, ref.index, glob_one(value, ONE_JOIN));
         } else {
-            var_set(CharView(ref.name), value);
+            var_store(ref.name, expand_value({value}), shell_variables);
         }
         var_after_set(CharView(ref.name));
     }
@@ -192,7 +189,7 @@ void builtin_at(WordVector& original, CommandNode&) {
             }
             i = next;
         }
-        if (var_name_is(name, "path")) export_path_and_rehash();
+        if (equals(name, "path")) var_after_set(name);  // exported and hashed
     }
 }
 
@@ -226,7 +223,7 @@ void builtin_setenv(WordVector& words, CommandNode&) {
     CharString value = words.size() > 2 ? glob_one(words[2], ONE_JOIN) : CharString();
     env_set(CharView(name), CharView(value));
     if (name == chars("PATH")) {
-        import_path(CharView(value));
+        var_store(chars("path"), expand_value(path_components(value)), shell_variables);
         rehash_path();
     } else if (is_locale_variable(CharView(name))) {
         locale_reinit();

@@ -1,5 +1,5 @@
 // Resource usage: the point the time builtin measures from, the sums and differences of usage
-// records, the one-line usage report with its % escapes, and the time and nice builtins.
+// records, and the one-line usage report with its % escapes.
 #pragma once
 
 #include <sys/resource.h>
@@ -18,6 +18,8 @@ extern StartUsage start_usage;
 /// The report format used when the variable time has no second word.
 inline constexpr const char* DEFAULT_TIME_FORMAT = "%Uu %Ss %E %P %X+%Dk %I+%Oio %Fpf+%Ww";
 
+/// The usage of this process plus that of the children already waited for.
+struct rusage usage_now();
 /// Records the wall clock and the usage (own plus waited-for children's) now.
 void record_start_usage();
 /// Adds s into d: times with carry, the larger maximum resident size, the counters summed.
@@ -32,8 +34,3 @@ void print_usage(const struct rusage& origin, const struct rusage& usage, struct
 void print_centiseconds(long centiseconds);
 /// Writes seconds as [h:mm]m:ss on the output stream (1:30, 1:01:40).
 void print_seconds(long seconds);
-
-/// time: the usage of the shell and its waited-for children since the start.
-void builtin_time(WordVector& words, CommandNode& node);
-/// nice [+n|-n]: sets the shell's own priority (4 without an argument).
-void builtin_nice(WordVector& words, CommandNode& node);

@@ -1,5 +1,4 @@
-#include "core/signal_mask.h"
-#include "lifecycle/signals.h"
+#include "core/signals.h"
 
 #include <poll.h>
 #include <unistd.h>
@@ -7,10 +6,10 @@
 #include <cerrno>
 
 #include "core/shell.h"
-#include "jobs/process_table.h"
-#include "lifecycle/interrupts.h"
+#include "core/signal_mask.h"
 
 SignalRecords signal_records;
+SignalActions signal_actions;
 
 namespace {
 
@@ -39,38 +38,27 @@ void install(int sig, void (*handler)(int), int flags) {
 }
 
 bool interrupt_is_blocked() {
-    sigset_t now;
-    mask_change(SIG_BLOCK, nullptr, &now);
+    sigset_t now = mask_now();
     return sigismember(&now, SIGINT);
 }
 
 }  // namespace
 
-void signals_init() { signal_records.owner = getpid(); }
+void signals_init() {
+    signal_records.owner = getpid();
+}
 
 void install_interrupt_handler() {
     install(SIGINT, record_interrupt, 0);
     interrupt_routine = true;
 }
-void install_child_handler() { install(SIGCHLD, record_child, SA_RESTART); }
+void install_child_handler() {
+    install(SIGCHLD, record_child, SA_RESTART);
+}
 void install_hangup_handlers() {
     install(SIGHUP, record_hangup, SA_RESTART);
     install(SIGXCPU, record_hangup, SA_RESTART);
     install(SIGXFSZ, record_hangup, SA_RESTART);
-}
-
-void block_signal(int sig) {
-    sigset_t s;
-    sigemptyset(&s);
-    sigaddset(&s, sig);
-    mask_change(SIG_BLOCK, &s, nullptr);
-}
-
-void unblock_signal(int sig) {
-    sigset_t s;
-    sigemptyset(&s);
-    sigaddset(&s, sig);
-    mask_change(SIG_UNBLOCK, &s, nullptr);
 }
 
 void let_interrupts_through() {
@@ -83,31 +71,34 @@ void hold_interrupts() {
     if (shell.handle_interrupts && interrupt_routine) block_signal(SIGINT);
 }
 
-void interrupt_routine_replaced() { interrupt_routine = false; }
+void interrupt_routine_replaced() {
+    interrupt_routine = false;
+}
 
 void act_on_signals() {
-    if (signal_records.hangup) hangup_action(signal_records.hangup);
+    // A record without a registered action is dropped, so that no wait keeps waking for it.
+    if (int sig = signal_records.hangup) {
+        if (!signal_actions.hangup)
+            signal_records.hangup = 0;
+        else
+            signal_actions.hangup(sig);
+    }
     if (signal_records.child) {
         signal_records.child = 0;
-        reap_children();
+        if (signal_actions.child) signal_actions.child();
     }
     if (signal_records.interrupt && !interrupt_is_blocked()) {
         signal_records.interrupt = 0;
-        interrupt_action(true);
+        if (signal_actions.interrupt) signal_actions.interrupt(true);
     }
 }
 
 void wait_readable(int fd) {
     // The signals are held while the records are examined and let through only inside ppoll,
     // so that one arriving in between still wakes the wait.
-    sigset_t hold, before;
-    sigemptyset(&hold);
-    for (int sig : {SIGINT, SIGCHLD, SIGHUP, SIGXCPU, SIGXFSZ}) sigaddset(&hold, sig);
-    mask_change(SIG_BLOCK, &hold, &before);
-    struct Restore {
-        sigset_t mask;
-        ~Restore() { mask_change(SIG_SETMASK, &mask, nullptr); }
-    } restore{before};
+    SignalsBlocked held({SIGINT, SIGCHLD, SIGHUP, SIGXCPU, SIGXFSZ});
+    const sigset_t& before = held.before();
+    const sigset_t hold = mask_now();
     for (;;) {
         if (signal_records.hangup || signal_records.child ||
             (signal_records.interrupt && !sigismember(&before, SIGINT))) {
@@ -115,7 +106,9 @@ void wait_readable(int fd) {
             act_on_signals();
             mask_change(SIG_BLOCK, &hold, nullptr);
         }
-        struct pollfd p {fd, POLLIN, 0};
+        struct pollfd p {
+            fd, POLLIN, 0
+        };
         int r = ppoll(&p, 1, nullptr, &before);
         if (r > 0 || (r < 0 && errno != EINTR)) return;  // input, or an error for read to report
     }

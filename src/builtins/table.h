@@ -1,23 +1,7 @@
 // The builtin commands: the sorted table, the lookup of a command word and the dispatch.
 #pragma once
 
-#include <cstdint>
-
-#include "core/chars.h"
-#include "parse/syntax_tree.h"
-
-/// A builtin's function: the command's words (word 0 its name) and its node.
-using BuiltinFunction = void (*)(WordVector& words, CommandNode& node);
-
-/// One row of the table.
-struct BuiltinEntry {
-    const char* name;
-    BuiltinFunction perform;
-    std::int16_t min_args;
-    std::int16_t max_args;
-};
-
-inline constexpr std::int16_t ARGS_UNLIMITED = 1000;
+#include "exec/builtin_entry.h"
 
 /// The table, sorted by byte order of name, and its length.
 extern const BuiltinEntry* const builtin_table;
@@ -28,7 +12,5 @@ extern const int builtin_count;
 const BuiltinEntry* find_builtin(CommandNode& node);
 /// Checks the argument count and runs the builtin.
 void run_builtin(CommandNode& node, const BuiltinEntry& entry);
-/// True for the builtins that still run under -n: the scripting language.
-bool is_scripting_builtin(const BuiltinEntry& entry);
 /// A builtin that does nothing (case, default, endif, endsw and labels).
 void noop_builtin(WordVector& words, CommandNode& node);

@@ -33,7 +33,8 @@ FILES = ('f1', 'f2', 'a.c', 'b.txt', 'd1/f3', 'out', 'out2', 'sp ace', 'new.txt'
 READ_FILES = ('f1', 'f2', 'a.c', 'b.txt', 'd1/f3', 'nosuch', 'inc.orv')
 DIRS = ('d1', 'd1/d2', 'home', 'nodir')
 LITERALS = ('foo', 'bar', 'baz', 'a.c', 'b.txt', 'x.y.z', 'd1/f3', 'dir/sub/file.tar.gz', '0', '1',
-            '2', '3', '10', '-1', '042', '-n', '-e', 'a:b', 'abc', 'aXbXc', 'caf\u00e9', '%d', '\\t',
+            '2', '3', '10', '-1', '042', '-n', '-e', 'a:b', 'abc', 'aXbXc', 'caf\u00e9', '%d',
+            '\\t',
             'x=y', 'end', 'then', 'if', 'set', 'default:', 'q')
 GLOBS = ('*', '*.c', 'f?', '[ab]*', '*.none', 'd1/*', '{f1,f2}', 'x{a,b{c,d}}y', '{}', '{', '~',
          '~/*', '=0', '~nosuchuser_q', '[z-a]*', '[', 'f[12]', '*/*')
@@ -46,7 +47,7 @@ class Case:
     """One generated run: everything the driver needs to reproduce it."""
 
     def __init__(self, seed, mode='script', options=(), argv=(), stdin='', files=None, script='',
-                 lang='C'):
+                 lang='C', env=None):
         self.seed = seed
         self.mode = mode
         self.options = list(options)
@@ -55,11 +56,15 @@ class Case:
         self.files = dict(files or {})
         self.script = script
         self.lang = lang
+        # Changes to the environment: a value replaces, None removes, "PATH+" appends to PATH.
+        self.env = dict(env or {})
 
     def to_text(self):
         """The case as a file: JSON header lines, then the script bytes verbatim."""
         meta = {'seed': self.seed, 'mode': self.mode, 'options': self.options, 'argv': self.argv,
                 'stdin': self.stdin, 'files': self.files, 'lang': self.lang}
+        if self.env:
+            meta['env'] = self.env
         head = ''.join('#@ %s: %s\n' % (k, json.dumps(v)) for k, v in meta.items())
         return head + '#@ script\n' + self.script
 
@@ -258,7 +263,8 @@ class Gen:
             return 'printf %s %s' % (self.choice(("'%s\\n'", "'%d|%5s|\\n'", "'%c%x\\n'", '%s',
                                                   "'%*d|'", "'%b\\n'")), self.words(3, depth))
         if p == 'wc':
-            return 'wc ' + self.choice(('-l', '-c', '-w')) + self.maybe(' ' + self.choice(READ_FILES))
+            return 'wc %s%s' % (self.choice(('-l', '-c', '-w')),
+                                self.maybe(' ' + self.choice(READ_FILES)))
         if p in ('cat', 'sort'):
             return p + self.maybe(' ' + self.choice(READ_FILES), 0.8)
         return p + ' ' + self.words(3, depth)
@@ -370,7 +376,8 @@ class Gen:
         if k == 1:
             return 'set %s = ( %s )' % (v, self.words(5, depth))
         if k == 2:
-            return 'set %s[%s] = %s' % (v, self.choice(('1', '2', '0', '9', '$n')), self.word(depth))
+            return 'set %s[%s] = %s' % (v, self.choice(('1', '2', '0', '9', '$n')),
+                                        self.word(depth))
         if k == 3:
             return 'set %s' % v
         if k == 4:
@@ -490,7 +497,7 @@ class Gen:
             self.here_doc()
         elif k == 21:
             self.goto_stmt()
-        elif k == 22 and self.mode == 'ipipe':
+        elif k == 22 and (self.mode == 'ipipe' or self.chance(0.3)):
             self.history_line()
         elif k == 23:
             self.emit('( %s )' % self.list_(1) + self.maybe(' ' + self.redirect(), 0.3))
@@ -751,11 +758,21 @@ def generate(seed, noise=None):
         stdin = ''
         if mode in ('script', 'c') and r.random() < 0.5:
             stdin = 'line one\nline two\n'
+        env = {}
+        if r.random() < 0.1:
+            # Start-up must survive odd surroundings: every PATH entry stays inside the scratch
+            # directory (relative), and the programs come from the first one.
+            key, value = r.choice((('PATH+', 'x*'), ('PATH+', '{'), ('PATH+', '~nosuchuser_q'),
+                                   ('PATH+', '`echo d1`'), ('PATH+', '~'), ('PATH+', ''),
+                                   ('PATH+', 'd1:d1:d1'), ('PATH+', '[a'), ('HOME', None),
+                                   ('HOME', 'h' * 1030), ('USER', None),
+                                   ('TERM', None), ('FOO', '$x`x'), ('LANG', 'xx_YY.nosuch')))
+            env[key] = value
         case = Case(seed, mode, options, r.choice(((), ('a1',), ('x y', 'b.txt', '*'))), stdin,
-                    files, script, r.choice(('C', 'C', 'C.UTF-8')))
-        bad = check_safe(case.script) or next(
-            (check_safe(t) for t in list(case.files.values()) + [case.stdin]
-             if check_safe(t)), None)
+                    files, script, r.choice(('C', 'C', 'C.UTF-8')), env)
+        texts = list(case.files.values()) + [case.stdin] + [v for v in env.values() if v]
+        bad = check_safe(case.script) or next((check_safe(t) for t in texts if check_safe(t)),
+                                              None)
         if bad is None:
             return case
     raise RuntimeError('no safe case for seed %s' % seed)

@@ -34,19 +34,33 @@ def reduce(case, runner, signature, timeout, budget=300):
         res = runner.run(candidate, timeout)
         return res.failed and res.signature == signature
 
-    def try_lines(cur):
-        lines = cur.script.split('\n')
+    def get_text(c, name):
+        return c.script if name is None else c.files[name]
+
+    def set_text(c, name, text):
+        if name is None:
+            c.script = text
+        else:
+            c.files[name] = text
+
+    def try_lines(cur, name=None):
+        lines = get_text(cur, name).split('\n')
         chunk = max(1, len(lines) // 2)
         while chunk >= 1:
             i = 0
             while i < len(lines):
                 cand = cur.copy()
-                cand.script = '\n'.join(lines[:i] + lines[i + chunk:])
+                set_text(cand, name, '\n'.join(lines[:i] + lines[i + chunk:]))
                 if fails(cand):
                     cur, lines = cand, lines[:i] + lines[i + chunk:]
                 else:
                     i += chunk
             chunk //= 2
+        return cur
+
+    def try_files(cur):
+        for name in list(cur.files):
+            cur = try_lines(cur, name)
         return cur
 
     def try_words(cur):
@@ -71,7 +85,7 @@ def reduce(case, runner, signature, timeout, budget=300):
             del cand.files[name]
             if fails(cand):
                 cur = cand
-        for field, empty in (('stdin', ''), ('argv', []), ('lang', 'C')):
+        for field, empty in (('stdin', ''), ('argv', []), ('lang', 'C'), ('env', {})):
             if getattr(cur, field) != empty:
                 cand = cur.copy()
                 setattr(cand, field, empty)
@@ -92,7 +106,7 @@ def reduce(case, runner, signature, timeout, budget=300):
 
     while time.monotonic() < deadline:
         before = (len(best.script), len(best.to_text()))
-        best = try_setup(try_words(try_lines(best)))
+        best = try_files(try_setup(try_words(try_lines(best))))
         if (len(best.script), len(best.to_text())) == before:
             break
     return best

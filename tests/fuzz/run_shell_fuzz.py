@@ -17,6 +17,7 @@ generator mistake can harm the machine the tests run on as root.
 """
 
 import argparse
+import ctypes
 import os
 import re
 import shutil
@@ -29,6 +30,8 @@ import time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import gen_scripts  # noqa: E402
+
+MS_BIND = 4096
 
 # Signals that mean a fault in the shell, not a signal a script could have sent it.
 FAULT_SIGNALS = (signal.SIGSEGV, signal.SIGABRT, signal.SIGBUS, signal.SIGFPE, signal.SIGILL,
@@ -93,6 +96,17 @@ class Runner:
         return work
 
     def environment(self, case, work):
+        env = self.base_environment(case, work)
+        for name, value in getattr(case, 'env', {}).items():
+            if name == 'PATH+':
+                env['PATH'] += ':' + value
+            elif value is None:
+                env.pop(name, None)
+            else:
+                env[name] = value
+        return env
+
+    def base_environment(self, case, work):
         return {
             'PATH': self.bin,
             'HOME': os.path.join(work, 'home'),
@@ -154,10 +168,12 @@ class Runner:
         elif hasattr(stdin, 'close'):
             stdin.close()
         hung = False
+        self.hang_state = ''
         try:
             status = proc.wait(timeout)
         except subprocess.TimeoutExpired:
             hung = True
+            self.hang_state = session_state(proc.pid)
             _kill_group(proc.pid)
             status = proc.wait()
         elapsed = time.monotonic() - start
@@ -179,8 +195,8 @@ class Runner:
         if hung:
             if re.search(r'\bstop\b|-STOP\b', case.script):
                 return Result('ok', 'stopped job', status=status, elapsed=elapsed)
-            return Result('hang', 'no end after %gs' % self.timeout, 'hang:%s' % case.mode,
-                          status=status, elapsed=elapsed)
+            return Result('hang', 'no end after %.0fs' % elapsed, 'hang:%s' % case.mode,
+                          self.hang_state + '\n' + self.stderr_tail(), status, elapsed)
         if status < 0:
             sig = signal.Signals(-status)
             cat = 'crash' if -status in FAULT_SIGNALS else 'signal'
@@ -197,6 +213,26 @@ class Runner:
             out = f.read()
         with open(os.path.join(self.root, 'stderr'), 'rb') as f:
             return out, f.read()
+
+
+def session_state(sid):
+    """Each process of the session: pid, parent, state, what it waits in, its command."""
+    rows = []
+    for pid in filter(str.isdigit, os.listdir('/proc')):
+        try:
+            with open('/proc/%s/stat' % pid) as f:
+                stat = f.read()
+            fields = stat[stat.rindex(')') + 2:].split()
+            if int(fields[3]) != sid:
+                continue
+            with open('/proc/%s/wchan' % pid) as f:
+                wchan = f.read()
+            with open('/proc/%s/cmdline' % pid, 'rb') as f:
+                cmd = f.read().replace(b'\0', b' ').decode('utf-8', 'replace')[:100]
+            rows.append('%s ppid %s %s %s %s' % (pid, fields[1], fields[0], wchan, cmd))
+        except (OSError, ValueError, IndexError):
+            continue
+    return 'processes of the session at the time limit:\n' + '\n'.join(rows)
 
 
 def _feed(fd, data):
@@ -336,19 +372,20 @@ def pick_corpus(args):
             if len(case.to_text()) > 3000:
                 continue
             res = runner.run(case)
-            if res.failed or res.elapsed > 2:
+            if res.failed:
                 continue
-            candidates.append((case, features(case, res, runner)))
+            candidates.append((case, features(case, res, runner), res.elapsed))
     finally:
         shutil.rmtree(root, ignore_errors=True)
     chosen, covered = [], set()
     while candidates and len(chosen) < args.corpus_size:
-        case, feats = max(candidates, key=lambda cf: (len(cf[1] - covered), -len(cf[0].script)))
+        # The most new features per second of run time: the replay must stay quick.
+        case, feats, _ = max(candidates, key=lambda c: len(c[1] - covered) / (0.2 + c[2]))
         if not feats - covered:
             break
         chosen.append(case)
         covered |= feats
-        candidates = [cf for cf in candidates if cf[0] is not case]
+        candidates = [c for c in candidates if c[0] is not case]
     os.makedirs(args.pick_corpus, exist_ok=True)
     for case in chosen:
         path = os.path.join(args.pick_corpus, 'seed-%s.case' % case.seed)
@@ -447,13 +484,22 @@ def sandbox_argv(scratch):
 
 
 def enter_read_only(writable):
-    """Inside the namespaces: every mount read-only but the writable directories."""
+    """Inside the namespaces: every mount read-only but the writable directories, and a /tmp
+    of our own (here documents go there) so that the shells under test never meet the host's."""
     subprocess.run(['mount', '--make-rprivate', '/'], check=True)
-    for d in writable:
-        subprocess.run(['mount', '--bind', d, d], check=True)
+    held = [os.open(d, os.O_PATH | os.O_DIRECTORY) for d in writable]
+    subprocess.run(['mount', '-t', 'tmpfs', '-o', 'size=256m', 'tmpfs', '/tmp'], check=True)
+    libc = ctypes.CDLL(None, use_errno=True)
+    for d, fd in zip(writable, held):
+        os.makedirs(d, exist_ok=True)
+        # The held descriptor still names the directory the new /tmp hides (mount(8) would
+        # resolve the /proc link to a path, which is now the wrong one).
+        if libc.mount(b'/proc/self/fd/%d' % fd, d.encode(), None, MS_BIND, None) != 0:
+            raise OSError(ctypes.get_errno(), 'bind mount of ' + d)
+        os.close(fd)
     with open('/proc/self/mountinfo') as f:
         points = [line.split()[4] for line in f]
-    keep = set(writable) | {'/proc', '/dev', '/dev/pts', '/sys'}
+    keep = set(writable) | {'/proc', '/dev', '/dev/pts', '/sys', '/tmp'}
     for mp in points:
         if mp in keep or mp.startswith('/proc/') or mp.startswith('/sys/'):
             continue
@@ -484,7 +530,7 @@ def main():
     ap.add_argument('--replay', nargs='+', help='run saved cases (files or directories) once')
     ap.add_argument('--pick-corpus', metavar='DIR',
                     help='run --count cases, keep a small covering set of passing ones in DIR')
-    ap.add_argument('--corpus-size', type=int, default=48)
+    ap.add_argument('--corpus-size', type=int, default=32)
     ap.add_argument('--in-sandbox', action='store_true', help=argparse.SUPPRESS)
     args = ap.parse_args()
     if args.replay:
@@ -494,6 +540,8 @@ def main():
     args.out = os.path.abspath(args.out)
     os.makedirs(args.out, exist_ok=True)
     if args.in_sandbox:
+        # As PID 1 of its namespace the runner would ignore a plain SIGTERM.
+        signal.signal(signal.SIGTERM, lambda *_: sys.exit(143))
         enter_read_only([args.out, args.scratch])
         return fuzz(args)
     args.scratch = tempfile.mkdtemp(prefix='orv-fuzz-', dir=args.scratch)

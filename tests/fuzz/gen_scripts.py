@@ -604,6 +604,10 @@ class Gen:
         self.emit('%s << %s%s' % (cmd, spec, self.choice(('', '', ' | wc -c', ' > out2',
                                                           ' &'))))
         for _ in range(self.r.randrange(0, 5)):
+            if self.chance(0.05):
+                self.emit(self.choice(('L' * 1021, '`echo ' + 'w' * 1019 + '`',
+                                       '$x:s/a/' + 'b' * 1010 + '/', 'M' * 1019)))
+                continue
             self.emit(self.choice(('plain line', '$x $n', '\\$x \\` \\\\', '`echo bq`', '',
                                    '$list[2] and ${s}', 'tab\there', '"quoted $y"',
                                    "'single'", '`echo a; echo b`', '$undefined_zz',
@@ -754,10 +758,12 @@ def generate(seed, noise=None):
         if '-f' not in options and r.random() < 0.5:
             files['home/.orvrc'] = inc_file(r)
         if r.random() < 0.2:
-            files['home/.history'] = '\n'.join(Gen(r, 'ipipe').script(3)) + '\n'
+            files['home/.history'] = '\n'.join(Gen(r, 'ipipe').script(3)) + r.choice((
+                '\n', '', '\n' + 'h' * 2000 + '\n', '\n\\\n', '\nM-CM-) caf\u00e9 ^A\n'))
         stdin = ''
         if mode in ('script', 'c') and r.random() < 0.5:
-            stdin = 'line one\nline two\n'
+            stdin = r.choice(('line one\nline two\n', 'line one\nline two\n', 'no newline',
+                              'z' * 1030 + '\n', '\n\n', '*\n$x\n`echo q`\n'))
         env = {}
         if r.random() < 0.1:
             # Start-up must survive odd surroundings: every PATH entry stays inside the scratch

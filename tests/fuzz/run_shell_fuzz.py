@@ -451,9 +451,10 @@ def fuzz(args):
             print('FAIL seed %d: %s %s [%s]' % (seed, res.category, res.detail, res.signature))
             sys.stdout.flush()
             if first and args.reduce:
+                # A hang hangs at any limit: a short one lets the reducer try more.
                 small = reduce_case.reduce(case, runner, res.signature,
                                            args.timeout if res.category != 'hang' else
-                                           args.timeout, budget=args.reduce_seconds)
+                                           min(args.timeout, 5), budget=args.reduce_seconds)
                 with open(os.path.join(d, 'min.case'), 'w', encoding='utf-8',
                           errors='surrogateescape') as f:
                     f.write(small.to_text())

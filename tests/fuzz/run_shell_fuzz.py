@@ -87,6 +87,8 @@ class Runner:
         work = os.path.join(self.root, 'w')
         shutil.rmtree(work, ignore_errors=True)
         for name, text in list(BASE_FILES.items()) + list(case.files.items()):
+            if name.startswith('/') or '..' in name.split('/'):
+                raise ValueError('a case file outside the work directory: %r' % name)
             path = os.path.join(work, name)
             os.makedirs(os.path.dirname(path), exist_ok=True)
             with open(path, 'w', encoding='utf-8', errors='surrogateescape') as f:

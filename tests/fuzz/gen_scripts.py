@@ -99,6 +99,9 @@ class Gen:
         self.lines = []
         self.protected = set()  # indexes of lines noise must not touch (loop counters)
         self.aliases = []
+        # History substitution can bring a `while` line back where its counter is not raised,
+        # so a script with history lines has only `foreach` loops.
+        self.use_history = mode == 'ipipe' and r.random() < 0.5 or r.random() < 0.1
 
     # ---- words ----
     def choice(self, seq):
@@ -487,8 +490,10 @@ class Gen:
             self.emit(self.list_())
         elif k < 14:
             self.if_block(depth)
-        elif k < 16:
+        elif k < 16 and not self.use_history:
             self.while_block(depth)
+        elif k < 16:
+            self.foreach_block(depth)
         elif k < 18:
             self.foreach_block(depth)
         elif k < 19:
@@ -497,7 +502,7 @@ class Gen:
             self.here_doc()
         elif k == 21:
             self.goto_stmt()
-        elif k == 22 and (self.mode == 'ipipe' or self.chance(0.3)):
+        elif k == 22 and self.use_history:
             self.history_line()
         elif k == 23:
             self.emit('( %s )' % self.list_(1) + self.maybe(' ' + self.redirect(), 0.3))

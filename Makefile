@@ -36,11 +36,18 @@ bench: all
 install: all
 	cmake --install $(BUILD) --prefix $(PREFIX)
 
-fuzz:
+# The parser's libFuzzer target is built; the whole-shell fuzzer runs generated scripts through
+# the sanitizer build for FUZZ_SECONDS and keeps failing cases, reduced, in FUZZ_OUT.
+FUZZ_SECONDS ?= 600
+FUZZ_OUT ?= $(ASAN_BUILD)/fuzz-findings
+
+fuzz: asan
 	@cmake -S . -B build-fuzz -G Ninja -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_C_COMPILER=clang \
 		-DORV_FUZZ=ON >/dev/null
 	cmake --build build-fuzz --target fuzz_parse
-	@echo "run: build-fuzz/fuzz_parse -max_total_time=60 tests/fuzz/corpus"
+	@echo "parser fuzzer: build-fuzz/fuzz_parse -max_total_time=60 tests/fuzz/corpus"
+	"$$(tools/find-python)" tests/fuzz/run_shell_fuzz.py --orv $(ASAN_BUILD)/orv \
+		--seconds $(FUZZ_SECONDS) --out $(FUZZ_OUT)
 
 SOURCES = $$(git ls-files 'src/*.cpp' 'src/*.h' 'tests/*.cpp' 'tests/*.h' 'tests/*.c')
 

@@ -2,41 +2,73 @@
 BUILD ?= build
 ASAN_BUILD ?= build-asan
 PREFIX ?= /usr/local
+DESTDIR ?=
 CMAKE_FLAGS ?=
 
-.PHONY: all run check test test-asan asan bench install deps fuzz clean format format-check clang
+# Every tree is configured with the prefix: the shell's default for the variable shell, the path
+# it is installed at, is fixed then.
+CONFIGURE = cmake -S . -G Ninja -DCMAKE_INSTALL_PREFIX="$(PREFIX)" \
+	-DORV_PYTHON="$$(tools/find-python || echo python3)"
 
-all: deps
-	@cmake -S . -B $(BUILD) -G Ninja -DORV_PYTHON="$$(tools/find-python)" $(CMAKE_FLAGS) >/dev/null
-	cmake --build $(BUILD)
+.PHONY: all run check test test-asan asan tests install-check install uninstall \
+	bench deps fuzz clean format format-check clang
 
-deps:
-	@tools/install-deps
+# The shell alone: neither the tests nor their tools are needed for it.
+all:
+	@tools/install-deps build
+	@$(CONFIGURE) -B $(BUILD) $(CMAKE_FLAGS) >/dev/null
+	cmake --build $(BUILD) --target orv
 
 run: all
 	$(BUILD)/orv -i
 
-test: all
+deps:
+	@tools/install-deps build test
+
+# The shell and every test.
+tests:
+	@tools/install-deps build test
+	@$(CONFIGURE) -B $(BUILD) -DORV_TESTS=ON $(CMAKE_FLAGS) >/dev/null
+	cmake --build $(BUILD)
+
+test: tests
 	ctest --test-dir $(BUILD) --output-on-failure
 
-asan: deps
-	@cmake -S . -B $(ASAN_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=Debug -DORV_SANITIZE=ON \
-		-DORV_PYTHON="$$(tools/find-python)" $(CMAKE_FLAGS) >/dev/null
+asan:
+	@tools/install-deps build test
+	@$(CONFIGURE) -B $(ASAN_BUILD) -DCMAKE_BUILD_TYPE=Debug -DORV_SANITIZE=ON -DORV_TESTS=ON \
+		$(CMAKE_FLAGS) >/dev/null
 	cmake --build $(ASAN_BUILD)
 
 test-asan: asan
 	ctest --test-dir $(ASAN_BUILD) --output-on-failure
 
-check: test test-asan
+# Installs into a scratch directory, checks what is there, and uninstalls.
+install-check: all
+	tests/install_check.sh $(BUILD)
+
+check: test test-asan install-check
+
+# DESTDIR (a staging directory) is put before every installed path.
+install: all
+	DESTDIR="$(DESTDIR)" cmake --install $(BUILD) --strip
+
+# Removes what the last `make install` of this tree put, under the same DESTDIR (the tree's
+# manifest lists the files).
+uninstall:
+	@test -f $(BUILD)/install_manifest.txt || \
+		{ echo "uninstall: no $(BUILD)/install_manifest.txt: nothing was installed from $(BUILD)"; exit 1; }
+	@while IFS= read -r f || [ -n "$$f" ]; do rm -fv "$(DESTDIR)$$f"; done < $(BUILD)/install_manifest.txt
+	@sed -n 's,/doc/orv/[^/]*$$,/doc/orv,p' $(BUILD)/install_manifest.txt | sort -u | \
+		while IFS= read -r d; do rmdir -v "$(DESTDIR)$$d"; done
+	@rm -f $(BUILD)/install_manifest.txt
 
 bench: all
 	@command -v dash >/dev/null 2>&1 || { apt-get update -qq && apt-get install -y -qq dash; }
 	@bench/run
 
-install: all
-	cmake --install $(BUILD) --prefix $(PREFIX)
-
 fuzz:
+	@tools/install-deps build clang
 	@cmake -S . -B build-fuzz -G Ninja -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_C_COMPILER=clang \
 		-DORV_FUZZ=ON >/dev/null
 	cmake --build build-fuzz --target fuzz_parse
@@ -45,16 +77,19 @@ fuzz:
 SOURCES = $$(git ls-files 'src/*.cpp' 'src/*.h' 'tests/*.cpp' 'tests/*.h' 'tests/*.c')
 
 format:
+	@tools/install-deps format
 	clang-format -i $(SOURCES)
 
 # Fails when a source is not as clang-format would leave it.
 format-check:
+	@tools/install-deps format
 	clang-format --dry-run --Werror $(SOURCES)
 
-# The second compiler: a build with clang, warnings as errors.
-clang: deps
-	@cmake -S . -B build-clang -G Ninja -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_C_COMPILER=clang \
-		-DORV_WERROR=ON -DORV_PYTHON="$$(tools/find-python)" $(CMAKE_FLAGS) >/dev/null
+# The second compiler: a build of everything with clang, warnings as errors.
+clang:
+	@tools/install-deps build test clang
+	@$(CONFIGURE) -B build-clang -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_C_COMPILER=clang \
+		-DORV_WERROR=ON -DORV_TESTS=ON $(CMAKE_FLAGS) >/dev/null
 	cmake --build build-clang
 
 clean:

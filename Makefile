@@ -10,7 +10,7 @@ CMAKE_FLAGS ?=
 CONFIGURE = cmake -S . -G Ninja -DCMAKE_INSTALL_PREFIX="$(PREFIX)" \
 	-DORV_PYTHON="$$(tools/find-python || echo python3)"
 
-.PHONY: all run check test test-asan asan tests install-check install uninstall \
+.PHONY: all run check test test-asan asan tests install-check install uninstall deb deb-check \
 	bench deps fuzz clean format format-check clang
 
 # The shell alone: neither the tests nor their tools are needed for it.
@@ -62,6 +62,20 @@ uninstall:
 	@sed -n 's,/doc/orv/[^/]*$$,/doc/orv,p' $(BUILD)/install_manifest.txt | sort -u | \
 		while IFS= read -r d; do rmdir -v "$(DESTDIR)$$d"; done
 	@rm -f $(BUILD)/install_manifest.txt
+
+# The Debian package: dpkg-buildpackage -us -uc -b on a copy of the tree in $(DEB_BUILD)/orv, so
+# that the package (written beside the tree it is built from) and the packaging's scratch files
+# land in $(DEB_BUILD); then lintian on it. deb-check installs it here, runs it and purges it.
+DEB_BUILD ?= build-deb
+deb:
+	@tools/install-deps build deb
+	rm -rf $(DEB_BUILD) && mkdir -p $(DEB_BUILD)/orv
+	tar -c --exclude=./.git --exclude=./build --exclude='./build-*' . | tar -x -C $(DEB_BUILD)/orv
+	cd $(DEB_BUILD)/orv && dpkg-buildpackage -us -uc -b
+	lintian --fail-on error,warning $(DEB_BUILD)/orv_*.changes
+
+deb-check: deb
+	tests/deb_check.sh $(DEB_BUILD)/orv_*.deb
 
 bench: all
 	@command -v dash >/dev/null 2>&1 || { apt-get update -qq && apt-get install -y -qq dash; }

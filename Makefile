@@ -107,4 +107,4 @@ clang:
 	cmake --build build-clang
 
 clean:
-	rm -rf $(BUILD) $(ASAN_BUILD) build-fuzz build-clang
+	rm -rf $(BUILD) $(ASAN_BUILD) $(DEB_BUILD) build-fuzz build-clang

@@ -5,18 +5,7 @@
 # It changes the machine (dpkg as root): CI runs it through `make deb-check`.
 set -u
 deb=$1
-passed=0
-failed=0
-check() {  # check WHAT COMMAND...
-    what=$1
-    shift
-    if "$@"; then
-        passed=$((passed + 1))
-    else
-        failed=$((failed + 1))
-        echo "FAIL: $what"
-    fi
-}
+. "$(dirname "$0")/check.sh"
 listed() { grep -qx "$1" /etc/shells; }
 
 scratch=$(mktemp -d)
@@ -60,5 +49,4 @@ else
 fi
 
 echo "deb_check: $deb"
-echo "$passed passed, $failed failed"
-[ "$failed" = 0 ]
+summary

@@ -7,18 +7,7 @@
 set -u
 BUILD=${1:-build}
 cd "$(dirname "$0")/.."
-passed=0
-failed=0
-check() {  # check WHAT COMMAND...
-    what=$1
-    shift
-    if "$@"; then
-        passed=$((passed + 1))
-    else
-        failed=$((failed + 1))
-        echo "FAIL: $what"
-    fi
-}
+. tests/check.sh
 
 stage=$(mktemp -d)
 trap 'rm -rf "$stage"' EXIT
@@ -93,5 +82,4 @@ else
 fi
 
 echo "install_check: $prefix, version $version"
-echo "$passed passed, $failed failed"
-[ "$failed" = 0 ]
+summary

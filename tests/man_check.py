@@ -2,7 +2,9 @@
 """Checks the manual page man/orv.1 against the shell.
 
 Every builtin command must have an entry (`.It Ic NAME`) and every variable that the shell
-sets or consults must have one (`.It Va NAME`); the page must lint clean under mandoc.
+sets or consults must have one (`.It Va NAME`); the page must lint clean under mandoc. The
+page as the build installs it (--installed-page) names in its footer the version that
+`orv --version` prints.
 
 The builtins are found by asking the shell: every identifier-like string literal of the
 sources is given to `which`, and the words it calls built-in commands are the builtins, so
@@ -90,6 +92,7 @@ def main():
     ap.add_argument("--orv", required=True)
     ap.add_argument("--page", default=os.path.join(ROOT, "man", "orv.1"))
     ap.add_argument("--src", default=os.path.join(ROOT, "src"))
+    ap.add_argument("--installed-page", help="the page as installed, with the version")
     opts = ap.parse_args()
     opts.orv = os.path.abspath(opts.orv)
 
@@ -118,6 +121,16 @@ def main():
     documented = page_entries(opts.page, "Va")
     for name in sorted(variables):
         check(name in documented, "variable %s has no '.It Va %s' entry" % (name, name))
+
+    if opts.installed_page:
+        version = subprocess.run([opts.orv, "--version"], capture_output=True, text=True,
+                                 timeout=60).stdout
+        with open(opts.installed_page, encoding="utf-8") as f:
+            footer = re.findall(r"^\.Os (.*)$", f.read(), re.M)
+        check(re.fullmatch(r"orv \d+\.\d+\.\d+\n", version) is not None,
+              "orv --version prints %r, not orv and a version" % version)
+        check(footer == [version.strip()],
+              "the installed page's footer %r is not the version %r" % (footer, version.strip()))
 
     messages = lint(opts.page)
     if messages is None:

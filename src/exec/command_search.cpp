@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "core/build_info.h"
 #include "core/descriptors.h"
 #include "core/errors.h"
 #include "core/shell.h"
@@ -20,7 +21,6 @@
 
 namespace {
 
-constexpr const char* DEFAULT_SHELL = "/bin/orv";
 constexpr const char* BOURNE_SHELL = "/bin/sh";
 
 // The first error of the current search that was not a missing file, and where it happened.

@@ -14,6 +14,7 @@
 #include "builtins/source_eval.h"
 #include "builtins/table.h"
 #include "complete/completion.h"
+#include "core/build_info.h"
 #include "core/chars.h"
 #include "core/descriptors.h"
 #include "core/errors.h"
@@ -53,6 +54,42 @@ struct Options {
     bool echo_later = false;     // -x
     CharString command_text;
 };
+
+// What --help prints.
+constexpr char USAGE[] =
+    "usage: orv [-bcefimnqstvVxX] [script [argument ...]]\n"
+    "       orv [options] -c text [argument ...]\n"
+    "       orv -l\n"
+    "       orv --version | --help\n"
+    "\n"
+    "  -b  the options end here; the next argument is the script\n"
+    "  -c  run the commands of text, then exit\n"
+    "  -e  exit at the first error or failing command\n"
+    "  -f  fast start: no start-up files, no history file\n"
+    "  -i  interactive, even when the input is not a terminal\n"
+    "  -l  a login shell (only as the sole argument)\n"
+    "  -m  read ~/.orvrc and ~/.login without checking their status\n"
+    "  -n  parse commands without running them\n"
+    "  -q  SIGQUIT keeps its default action; no job control\n"
+    "  -s  read commands from the standard input\n"
+    "  -t  read and run one line, then exit\n"
+    "  -v  set verbose after the start-up files (-V: before them)\n"
+    "  -x  set echo after the start-up files (-X: before them)\n"
+    "\n"
+    "Letters may share one word (-fe). --version and --help count only as the first\n"
+    "argument; elsewhere a word beginning with - is option letters. The manual: man orv\n";
+
+// --version or --help as the first argument: prints on the standard output and ends the shell,
+// with status 1 when the text could not be written.
+[[noreturn]] void print_long_option(const char* word) {
+    if (std::strcmp(word, "--version") == 0) {
+        std::fprintf(output_stream, "orv %s\n", ORV_VERSION);
+    } else {
+        std::fputs(USAGE, output_stream);
+    }
+    const bool written = std::fflush(output_stream) == 0 && !std::ferror(output_stream);
+    exit_now(written ? 0 : 1);
+}
 
 // The -c text outlives the start-up frame: the input reads it to the end of the shell.
 CharString command_text_storage;
@@ -228,7 +265,7 @@ void read_startup_files(const Options& opt) {
         set_word("user", to_char_string(user2));
     }
     if (const char* term = std::getenv("TERM")) set_word("term", to_char_string(term));
-    set_word("shell", chars("/bin/orv"));
+    set_word("shell", chars(DEFAULT_SHELL));
 
     char pid_buf[32];
     std::snprintf(pid_buf, sizeof pid_buf, "%d", static_cast<int>(getpid()));
@@ -241,6 +278,11 @@ void read_startup_files(const Options& opt) {
     Options opt;
     while (argi < argc && argv[argi][0] == '-' && argv[argi][1] != '\0' && !opt.batch) {
         const char* word = argv[argi++];
+        // The two long options count only as the first argument.
+        if (argi == 2 &&
+            (std::strcmp(word, "--version") == 0 || std::strcmp(word, "--help") == 0)) {
+            print_long_option(word);
+        }
         for (const char* p = word + 1; *p; ++p) {
             switch (*p) {
                 case 'b':

@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <csignal>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -465,75 +466,132 @@ void complete(Session& s, bool list) {
 
 enum class Outcome { GO_ON, LINE, END };
 
-Outcome control_key(Session& s, unsigned char c, EditLine& l) {
-    if (c == user_modes.c_cc[VERASE] && c != 0) c = 0x7f;
-    switch (c) {
-        case control('A'):
-            if (edit_apply(l, EditOp::HOME)) show_cursor(s);
-            break;
-        case control('B'):
-            if (edit_apply(l, EditOp::LEFT)) show_cursor(s);
-            break;
-        case control('D'):
-            if (l.text.empty()) return Outcome::END;
-            if (l.cursor == l.text.size()) {
-                complete(s, true);
-            } else if (edit_apply(l, EditOp::DELETE)) {
-                redraw(s);
+// What a key does.
+enum class Command : std::uint8_t {
+    NONE,
+    BELL,
+    INSERT,       // the key's character
+    LITERAL,      // the next key's byte
+    MOVE,         // op moves the cursor
+    EDIT,         // op changes the line
+    PREVIOUS,     // the previous event
+    NEXT,         // the next event
+    SEARCH_BACK,  // incremental search backwards
+    SEARCH_FORWARD,
+    COMPLETE,
+    FILEC_COMPLETE,  // a lone escape completes with filec set
+    DELETE_OR_LIST,  // ^D: end of input on an empty line, a listing at the end of one
+    CLEAR_SCREEN,
+    ENTER,
+};
+
+struct Binding {
+    Command command = Command::NONE;
+    EditOp op = EditOp::LEFT;
+};
+
+constexpr Binding move(EditOp op) {
+    return Binding{Command::MOVE, op};
+}
+constexpr Binding edit(EditOp op) {
+    return Binding{Command::EDIT, op};
+}
+constexpr Binding does(Command c) {
+    return Binding{c, EditOp::LEFT};
+}
+
+// The control characters, by their code.
+constexpr Binding CONTROL_KEYS[32] = {
+    does(Command::BELL),            // ^@
+    move(EditOp::HOME),             // ^A
+    move(EditOp::LEFT),             // ^B
+    does(Command::BELL),            // ^C (an interrupt while signals are on)
+    does(Command::DELETE_OR_LIST),  // ^D
+    move(EditOp::END),              // ^E
+    move(EditOp::RIGHT),            // ^F
+    does(Command::BELL),            // ^G
+    edit(EditOp::BACKSPACE),        // ^H
+    does(Command::COMPLETE),        // ^I, Tab
+    does(Command::ENTER),           // ^J
+    edit(EditOp::KILL_TO_END),      // ^K
+    does(Command::CLEAR_SCREEN),    // ^L
+    does(Command::ENTER),           // ^M
+    does(Command::NEXT),            // ^N
+    does(Command::BELL),            // ^O
+    does(Command::PREVIOUS),        // ^P
+    does(Command::BELL),            // ^Q
+    does(Command::SEARCH_BACK),     // ^R
+    does(Command::SEARCH_FORWARD),  // ^S
+    edit(EditOp::TRANSPOSE),        // ^T
+    edit(EditOp::KILL_LINE),        // ^U
+    does(Command::LITERAL),         // ^V
+    edit(EditOp::KILL_TO_BLANK),    // ^W
+    does(Command::BELL),            // ^X
+    edit(EditOp::YANK),             // ^Y
+    does(Command::BELL),            // ^Z
+    does(Command::BELL),            // ^[ (decoded as escape, never here)
+    does(Command::BELL),            // ^\ (an interrupt while signals are on)
+    does(Command::BELL),            // ^]
+    does(Command::BELL),            // ^^
+    does(Command::BELL),            // ^_
+};
+
+Binding binding_of(const KeyPress& key) {
+    switch (key.key) {
+        case Key::CHAR:
+            return does(Command::INSERT);
+        case Key::CONTROL:
+            if (key.byte == 0x7f || (key.byte != 0 && key.byte == user_modes.c_cc[VERASE])) {
+                return edit(EditOp::BACKSPACE);
             }
-            break;
-        case control('E'):
-            if (edit_apply(l, EditOp::END)) show_cursor(s);
-            break;
-        case control('F'):
-            if (edit_apply(l, EditOp::RIGHT)) show_cursor(s);
-            break;
-        case control('H'):
-        case 0x7f:
-            if (edit_apply(l, EditOp::BACKSPACE)) redraw(s);
-            break;
-        case control('I'):
-            complete(s, false);
-            break;
-        case control('J'):
-        case control('M'):
-            return Outcome::LINE;
-        case control('K'):
-            if (edit_apply(l, EditOp::KILL_TO_END)) redraw(s);
-            break;
-        case control('L'):
-            s.out += "\x1b[H\x1b[2J";
-            redraw_with_prompt(s);
-            break;
-        case control('N'):
-            walk_history(s, -1);
-            break;
-        case control('P'):
-            walk_history(s, 1);
-            break;
-        case control('R'):
-            start_search(s, true);
-            break;
-        case control('S'):
-            start_search(s, false);
-            break;
-        case control('T'):
-            if (edit_apply(l, EditOp::TRANSPOSE)) redraw(s);
-            break;
-        case control('U'):
-            if (edit_apply(l, EditOp::KILL_LINE)) redraw(s);
-            break;
-        case control('W'):
-            if (edit_apply(l, EditOp::KILL_TO_BLANK)) redraw(s);
-            break;
-        case control('Y'):
-            if (edit_apply(l, EditOp::YANK)) redraw(s);
-            break;
-        default:
-            bell(s);
+            return key.byte < 32 ? CONTROL_KEYS[key.byte] : does(Command::BELL);
+        case Key::ALT:
+            switch (key.byte) {
+                case 'b':
+                    return move(EditOp::WORD_LEFT);
+                case 'f':
+                    return move(EditOp::WORD_RIGHT);
+                case 'd':
+                    return edit(EditOp::KILL_WORD_FORWARD);
+                case 0x7f:
+                case control('H'):
+                    return edit(EditOp::KILL_WORD_BACK);
+                case 0x1b:
+                    return does(Command::COMPLETE);
+                default:
+                    return does(Command::BELL);
+            }
+        case Key::ESCAPE:
+            return does(Command::FILEC_COMPLETE);
+        case Key::UP:
+            return does(Command::PREVIOUS);
+        case Key::DOWN:
+            return does(Command::NEXT);
+        case Key::LEFT:
+            return move(EditOp::LEFT);
+        case Key::RIGHT:
+            return move(EditOp::RIGHT);
+        case Key::WORD_LEFT:
+            return move(EditOp::WORD_LEFT);
+        case Key::WORD_RIGHT:
+            return move(EditOp::WORD_RIGHT);
+        case Key::HOME:
+            return move(EditOp::HOME);
+        case Key::END:
+            return move(EditOp::END);
+        case Key::DELETE:
+            return edit(EditOp::DELETE);
+        case Key::NONE:
             break;
     }
-    return Outcome::GO_ON;
+    return does(Command::NONE);
+}
+
+bool is_kill(const Binding& b) {
+    return b.command == Command::EDIT &&
+           (b.op == EditOp::KILL_TO_END || b.op == EditOp::KILL_LINE ||
+            b.op == EditOp::KILL_TO_BLANK || b.op == EditOp::KILL_WORD_BACK ||
+            b.op == EditOp::KILL_WORD_FORWARD);
 }
 
 // The next key typed, inserted as it is (^V).
@@ -557,79 +615,58 @@ void insert_literally(Session& s) {
 
 Outcome act_on_key(Session& s, const KeyPress& key, const std::string& raw) {
     if (s.search.on && search_key(s, key, raw)) return Outcome::GO_ON;
-    bool tab = key.key == Key::CONTROL && key.byte == control('I');
-    bool kill = key.key == Key::CONTROL &&
-                (key.byte == control('K') || key.byte == control('U') || key.byte == control('W'));
-    kill = kill || (key.key == Key::ALT &&
-                    (key.byte == 'd' || key.byte == 0x7f || key.byte == control('H')));
-    if (!tab) s.tab_again = false;
-    if (!kill) s.line.killing = false;
+    Binding b = binding_of(key);
+    if (b.command != Command::COMPLETE) s.tab_again = false;
+    if (!is_kill(b)) s.line.killing = false;
     EditLine& l = s.line;
-    switch (key.key) {
-        case Key::CHAR:
+    switch (b.command) {
+        case Command::NONE:
+            break;
+        case Command::BELL:
+            bell(s);
+            break;
+        case Command::INSERT:
             insert(s, raw);
             break;
-        case Key::CONTROL:
-            if (key.byte == control('V')) {
-                insert_literally(s);
-                break;
-            }
-            return control_key(s, key.byte, l);
-        case Key::ALT:
-            switch (key.byte) {
-                case 'b':
-                    if (edit_apply(l, EditOp::WORD_LEFT)) show_cursor(s);
-                    break;
-                case 'f':
-                    if (edit_apply(l, EditOp::WORD_RIGHT)) show_cursor(s);
-                    break;
-                case 'd':
-                    if (edit_apply(l, EditOp::KILL_WORD_FORWARD)) redraw(s);
-                    break;
-                case 0x7f:
-                case control('H'):
-                    if (edit_apply(l, EditOp::KILL_WORD_BACK)) redraw(s);
-                    break;
-                case 0x1b:
-                    complete(s, false);
-                    break;
-                default:
-                    bell(s);
-                    break;
-            }
+        case Command::LITERAL:
+            insert_literally(s);
             break;
-        case Key::ESCAPE:
-            if (filec_enabled) complete(s, false);
+        case Command::MOVE:
+            if (edit_apply(l, b.op)) show_cursor(s);
             break;
-        case Key::UP:
+        case Command::EDIT:
+            if (edit_apply(l, b.op)) redraw(s);
+            break;
+        case Command::PREVIOUS:
             walk_history(s, 1);
             break;
-        case Key::DOWN:
+        case Command::NEXT:
             walk_history(s, -1);
             break;
-        case Key::LEFT:
-            if (edit_apply(l, EditOp::LEFT)) show_cursor(s);
+        case Command::SEARCH_BACK:
+        case Command::SEARCH_FORWARD:
+            start_search(s, b.command == Command::SEARCH_BACK);
             break;
-        case Key::RIGHT:
-            if (edit_apply(l, EditOp::RIGHT)) show_cursor(s);
+        case Command::FILEC_COMPLETE:
+            if (!filec_enabled) break;
+            [[fallthrough]];
+        case Command::COMPLETE:
+            complete(s, false);
             break;
-        case Key::WORD_LEFT:
-            if (edit_apply(l, EditOp::WORD_LEFT)) show_cursor(s);
+        case Command::DELETE_OR_LIST:
+            if (l.text.empty()) return Outcome::END;
+            if (l.cursor == l.text.size()) {
+                complete(s, true);
+            } else if (edit_apply(l, EditOp::DELETE)) {
+                redraw(s);
+            }
             break;
-        case Key::WORD_RIGHT:
-            if (edit_apply(l, EditOp::WORD_RIGHT)) show_cursor(s);
+        case Command::CLEAR_SCREEN:
+            s.out += "\x1b[H\x1b[2J";
+            redraw_with_prompt(s);
             break;
-        case Key::HOME:
-            if (edit_apply(l, EditOp::HOME)) show_cursor(s);
-            break;
-        case Key::END:
-            if (edit_apply(l, EditOp::END)) show_cursor(s);
-            break;
-        case Key::DELETE:
-            if (edit_apply(l, EditOp::DELETE)) redraw(s);
-            break;
-        case Key::NONE:
-            break;
+        case Command::ENTER:
+            return Outcome::LINE;
     }
     return Outcome::GO_ON;
 }

@@ -11,7 +11,7 @@ import pwd
 import re
 
 from ptyshell import Shell, config
-from test_completion import push_refused_env, received
+from test_completion import make_files, push_refused_env, received
 
 LEFT, RIGHT, UP, DOWN = '\x1b[D', '\x1b[C', '\x1b[A', '\x1b[B'
 HOME, END, DELETE = '\x1b[H', '\x1b[F', '\x1b[3~'
@@ -34,15 +34,6 @@ def run(sh, keys, output):
     sh.send(keys)
     sh.expect_exact(output + '\r\n')
     sh.expect_prompt()
-
-
-def make_files(*names):
-    for name in names:
-        path = os.path.join(config.work, name)
-        if name.endswith('/'):
-            os.makedirs(path)
-        else:
-            open(path, 'w').close()
 
 
 def test_keys_move_and_edit_in_the_middle_of_the_line():

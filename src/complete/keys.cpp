@@ -25,56 +25,40 @@ int modifier_of(std::string_view params) {
     return m;
 }
 
+// The keys of the final letters both kinds of sequence share.
+Key letter_key(char final) {
+    constexpr struct {
+        char final;
+        Key key;
+    } letters[] = {{'A', Key::UP},   {'B', Key::DOWN}, {'C', Key::RIGHT},
+                   {'D', Key::LEFT}, {'H', Key::HOME}, {'F', Key::END}};
+    for (const auto& l : letters) {
+        if (l.final == final) return l.key;
+    }
+    return Key::NONE;
+}
+
 // The key a whole control sequence stands for: ESC [ params final.
 Key csi_key(std::string_view params, char final) {
-    bool modified = modifier_of(params) > 1;
-    switch (final) {
-        case 'A':
-            return Key::UP;
-        case 'B':
-            return Key::DOWN;
-        case 'C':
-            return modified ? Key::WORD_RIGHT : Key::RIGHT;
-        case 'D':
-            return modified ? Key::WORD_LEFT : Key::LEFT;
-        case 'H':
-            return Key::HOME;
-        case 'F':
-            return Key::END;
-        case '~': {
-            std::string_view number = params.substr(0, params.find(';'));
-            if (number == "1" || number == "7") return Key::HOME;
-            if (number == "4" || number == "8") return Key::END;
-            if (number == "3") return Key::DELETE;
-            return Key::NONE;
-        }
-        default:
-            return Key::NONE;
+    if (final == '~') {
+        std::string_view number = params.substr(0, params.find(';'));
+        if (number == "1" || number == "7") return Key::HOME;
+        if (number == "4" || number == "8") return Key::END;
+        if (number == "3") return Key::DELETE;
+        return Key::NONE;
     }
+    // Control- or Alt-Right and -Left move by words.
+    if (modifier_of(params) > 1 && (final == 'C' || final == 'D')) {
+        return final == 'C' ? Key::WORD_RIGHT : Key::WORD_LEFT;
+    }
+    return letter_key(final);
 }
 
 // The key of ESC O final (application mode; rxvt's Control-arrows are lower case).
 Key ss3_key(char final) {
-    switch (final) {
-        case 'A':
-            return Key::UP;
-        case 'B':
-            return Key::DOWN;
-        case 'C':
-            return Key::RIGHT;
-        case 'D':
-            return Key::LEFT;
-        case 'H':
-            return Key::HOME;
-        case 'F':
-            return Key::END;
-        case 'c':
-            return Key::WORD_RIGHT;
-        case 'd':
-            return Key::WORD_LEFT;
-        default:
-            return Key::NONE;
-    }
+    if (final == 'c') return Key::WORD_RIGHT;
+    if (final == 'd') return Key::WORD_LEFT;
+    return letter_key(final);
 }
 
 // A sequence after its escape, at s[start]: "[" ... or "O" x. Length 0 when incomplete.

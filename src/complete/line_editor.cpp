@@ -536,10 +536,27 @@ constexpr Binding CONTROL_KEYS[32] = {
     does(Command::BELL),            // ^_
 };
 
+// The other keys, in the order of Key.
+constexpr Binding KEY_BINDINGS[] = {
+    does(Command::NONE),            // NONE
+    does(Command::INSERT),          // CHAR
+    does(Command::BELL),            // CONTROL (CONTROL_KEYS)
+    does(Command::BELL),            // ALT (below)
+    does(Command::FILEC_COMPLETE),  // ESCAPE
+    does(Command::PREVIOUS),        // UP
+    does(Command::NEXT),            // DOWN
+    move(EditOp::LEFT),             // LEFT
+    move(EditOp::RIGHT),            // RIGHT
+    move(EditOp::WORD_LEFT),        // WORD_LEFT
+    move(EditOp::WORD_RIGHT),       // WORD_RIGHT
+    move(EditOp::HOME),             // HOME
+    move(EditOp::END),              // END
+    edit(EditOp::DELETE),           // DELETE
+};
+static_assert(std::size(KEY_BINDINGS) == static_cast<std::size_t>(Key::DELETE) + 1);
+
 Binding binding_of(const KeyPress& key) {
     switch (key.key) {
-        case Key::CHAR:
-            return does(Command::INSERT);
         case Key::CONTROL:
             if (key.byte == 0x7f || (key.byte != 0 && key.byte == user_modes.c_cc[VERASE])) {
                 return edit(EditOp::BACKSPACE);
@@ -561,28 +578,8 @@ Binding binding_of(const KeyPress& key) {
                 default:
                     return does(Command::BELL);
             }
-        case Key::ESCAPE:
-            return does(Command::FILEC_COMPLETE);
-        case Key::UP:
-            return does(Command::PREVIOUS);
-        case Key::DOWN:
-            return does(Command::NEXT);
-        case Key::LEFT:
-            return move(EditOp::LEFT);
-        case Key::RIGHT:
-            return move(EditOp::RIGHT);
-        case Key::WORD_LEFT:
-            return move(EditOp::WORD_LEFT);
-        case Key::WORD_RIGHT:
-            return move(EditOp::WORD_RIGHT);
-        case Key::HOME:
-            return move(EditOp::HOME);
-        case Key::END:
-            return move(EditOp::END);
-        case Key::DELETE:
-            return edit(EditOp::DELETE);
-        case Key::NONE:
-            break;
+        default:
+            return KEY_BINDINGS[static_cast<std::size_t>(key.key)];
     }
     return does(Command::NONE);
 }

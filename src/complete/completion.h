@@ -93,8 +93,8 @@ struct CompletionWord {
     std::size_t replace_from = 0;  ///< offset in the line of the text a completion replaces
     std::string directory;         ///< FILE: the directory part, unquoted ("" when none)
     std::string prefix;            ///< the unquoted text from replace_from to the cursor
-    char quote = 0;                ///< the quote open at replace_from (' or "), or 0
-    bool braced = false;           ///< VARIABLE: the name follows "${"
+    char quote = 0;  ///< the quote open at replace_from (' or "), or 0; VARIABLE: at the cursor
+    bool braced = false;  ///< VARIABLE: the name follows "${"
 };
 
 /// Finds the word that ends at the cursor: words are split at unquoted blanks and at ; & | ( )

@@ -117,7 +117,7 @@ CompletionWord completion_word_at(std::string_view line, std::size_t cursor) {
         w.replace_from = dollar_raw;
         w.prefix = text.substr(dollar_text);
         w.braced = braced;
-        w.quote = 0;
+        w.quote = quote;
         return w;
     }
     bool slash = text.find('/') != std::string::npos;

@@ -439,7 +439,8 @@ void complete(Session& s, bool list) {
         return;
     }
     bool word_start = w.directory.empty() && w.quote == 0;
-    bool plain = w.kind == CompletionKind::VARIABLE || w.kind == CompletionKind::USER;
+    bool variable = w.kind == CompletionKind::VARIABLE;
+    bool plain = variable || w.kind == CompletionKind::USER;
     auto quote = [&](const std::string& name) {
         return plain ? name : completion_quote(name, w.quote, word_start);
     };
@@ -450,8 +451,11 @@ void complete(Session& s, bool list) {
             text += '/';
         } else {
             if (w.braced) text += '}';
-            if (w.quote) text += w.quote;
-            text += ' ';
+            // A variable inside quotes leaves them open: the word may go on.
+            if (!(variable && w.quote)) {
+                if (w.quote) text += w.quote;
+                text += ' ';
+            }
         }
         replace_word(s, w, text);
         return;

@@ -126,6 +126,7 @@ def test_tab_completes_files_directories_commands_variables_and_users():
     sh.expect_prompt()
     run(sh, 'zzc\t\r', 'aliased')
     run(sh, 'echo $HO\t\r', config.home)
+    run(sh, 'echo "$HO\t/x"\r', config.home + '/x')  # inside quotes no blank is added
     run(sh, 'echo ~roo\t\r', pwd.getpwnam('root').pw_dir + '/')
 
 

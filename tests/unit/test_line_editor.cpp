@@ -286,7 +286,7 @@ TEST(LineEditorCompletion, TheWordAtTheCursor) {
         {"cat > ou#", CompletionKind::FILE_NAME, "", "ou", 6, 0},
         {"echo $HO#", CompletionKind::VARIABLE, "", "HO", 6, 0},
         {"echo x${pa#", CompletionKind::VARIABLE, "", "pa", 8, 0},
-        {"echo \"$HO#", CompletionKind::VARIABLE, "", "HO", 7, 0},
+        {"echo \"$HO#", CompletionKind::VARIABLE, "", "HO", 7, '"'},
         {"echo '$HO#", CompletionKind::FILE_NAME, "", "$HO", 6, '\''},
         {"echo \\$HO#", CompletionKind::FILE_NAME, "", "$HO", 5, 0},
         {"ls ~ro#", CompletionKind::USER, "", "ro", 4, 0},

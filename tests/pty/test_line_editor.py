@@ -9,9 +9,13 @@ runs, and where the screen matters, what the editor wrote.
 import os
 import pwd
 import re
+import time
+
+import pexpect
 
 from ptyshell import Shell, config
-from test_completion import make_files, push_refused_env, received
+from screen import Screen
+from test_completion import make_files, push_refused_env, received, wait_for_input
 
 LEFT, RIGHT, UP, DOWN = '\x1b[D', '\x1b[C', '\x1b[A', '\x1b[B'
 HOME, END, DELETE = '\x1b[H', '\x1b[F', '\x1b[3~'
@@ -34,6 +38,45 @@ def run(sh, keys, output):
     sh.send(keys)
     sh.expect_exact(output + '\r\n')
     sh.expect_prompt()
+
+
+def screen_of(sh):
+    """What the terminal shows now."""
+    try:
+        while True:
+            sh.child.read_nonblocking(65536, timeout=0)
+    except pexpect.TIMEOUT:
+        pass
+    return Screen().feed(received(sh))
+
+
+def wait_for_screen(sh, shows):
+    """Waits until shows(screen) is true of what the terminal shows (at most the shell's timeout);
+    returns the screen."""
+    deadline = time.monotonic() + sh.timeout
+    while True:
+        wait_for_input(sh)
+        screen = screen_of(sh)
+        if shows(screen) or time.monotonic() > deadline:
+            return screen
+        time.sleep(0.02)
+
+
+def assert_shows(sh, line, cursor):
+    """The screen comes to end with the prompt and the line, the cursor at line[cursor]."""
+    prompt = f'<{sh.last_event}> '
+    expected = Screen().feed(prompt + line).lines()
+    before = Screen().feed(prompt + line[:cursor])
+    # After a row filled to its last column the cursor stands at the start of the next.
+    at = (before.row + 1, 0) if before.pending_wrap else before.cursor()
+
+    def shows(screen):
+        rows = screen.lines()
+        first = len(rows) - len(expected)
+        return rows[first:] == expected and screen.cursor() == (first + at[0], at[1])
+
+    screen = wait_for_screen(sh, shows)
+    assert shows(screen), (screen.lines(), screen.cursor(), expected, at)
 
 
 def test_keys_move_and_edit_in_the_middle_of_the_line():
@@ -70,6 +113,36 @@ def test_a_long_line_wraps_and_edits_and_the_window_size_is_followed():
     sh.child.setwinsize(24, 40)
     sh.expect_exact('\x1b[J')
     run(sh, ctrl('a') + ALT_F + ' narrow\r', 'narrow ' + words)
+
+
+def test_the_screen_shows_a_wrapped_line_as_it_is_edited():
+    sh = editor_shell(lang='C.UTF-8')
+    letters = ''.join(chr(ord('a') + i % 26) for i in range(150))
+    line = 'echo ' + letters
+    sh.send(line)
+    assert_shows(sh, line, len(line))
+    # Two wide characters near the start push the rest along all three rows.
+    sh.send(ctrl('a') + ALT_F + ' \u65e5\u672c')
+    line = 'echo \u65e5\u672c ' + letters
+    assert_shows(sh, line, 7)
+    # Deleting in the second row pulls the rest back.
+    sh.send(RIGHT * 80 + BACKSPACE * 3 + DELETE)
+    cut = 7 + 80 - 3
+    line = line[:cut] + line[cut + 4:]
+    assert_shows(sh, line, cut)
+    # The cursor at the end of a row filled to its last column stands at the next row.
+    sh.send(ctrl('e') + BACKSPACE * (len(line) + 4 + 2 - 160))
+    line = line[:160 - 4 - 2]
+    assert_shows(sh, line, len(line))
+    sh.send(ctrl('l'))
+    expected = Screen().feed(f'<{sh.last_event}> ' + line).lines()
+    assert wait_for_screen(sh, lambda screen: screen.lines() == expected).lines() == expected
+    run(sh, '\r', line[5:])
+    # A wide character that does not fit at the end of a row goes whole to the next.
+    line = 'echo ' + 'a' * 70 + '\u65e5\u672cx'
+    sh.send(line + LEFT + LEFT)
+    assert_shows(sh, line, len(line) - 2)
+    run(sh, '\r', line[5:])
 
 
 def test_up_and_down_walk_the_history_and_keep_the_line_being_typed():
@@ -238,6 +311,8 @@ def test_a_job_notice_comes_above_the_line_being_edited():
     open(os.path.join(config.work, 'go'), 'w').close()
     sh.expect(r'\[1\] +Done +sh -c')
     sh.expect_exact('echo typed')  # drawn again below the notice
+    rows = wait_for_screen(sh, lambda screen: 'Done' in ''.join(screen.lines()[-2:])).lines()
+    assert re.match(r'\[1\] +Done +sh -c', rows[-2]) and rows[-1] == f'<{sh.last_event}> echo typed'
     run(sh, '\r', 'typed')
 
 

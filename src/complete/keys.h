@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <string_view>
 
+// The line editor's table of bindings follows this order.
 enum class Key : std::uint8_t {
     NONE,     ///< a sequence of a key the editor has no use for (F1, Insert, ...)
     CHAR,     ///< a printable character: the key's bytes

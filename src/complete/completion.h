@@ -8,6 +8,10 @@
 // refuses to push characters back, the shell holds the line itself and reads it before the
 // terminal: the user can add to it, but not erase into it. An escape that comes in with the rest
 // of a key's sequence asks for nothing: the sequence is dropped whole.
+//
+// The line editor completes through the second part of this header: the word at its cursor,
+// what it may become (a command, a variable, a user or a file name), how a name is quoted, and
+// the same listing in columns.
 #pragma once
 
 #include <sys/types.h>

@@ -7,6 +7,7 @@
 #include <string_view>
 #include <utility>
 
+#include "complete/line_editor.h"
 #include "core/descriptors.h"
 #include "core/errors.h"
 #include "core/pattern.h"
@@ -166,6 +167,7 @@ void search_input(int kind, const CharString& goal) {
         if (shell.interactive && input_at_buffer_end() && !input.descriptor_finished) {
             std::fputs("? ", output_stream);
             std::fflush(output_stream);
+            line_editor_note_prompt("? ");
         }
         bool found = false;
         if (!search_word(word)) {

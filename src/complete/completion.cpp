@@ -19,6 +19,7 @@
 #include "core/descriptors.h"
 #include "core/signal_mask.h"
 #include "core/signals.h"
+#include "vars/environment.h"
 #include "vars/variables.h"
 
 namespace {
@@ -87,9 +88,9 @@ class EscapeEndsLines {
     bool terminal_ = false;
 };
 
-// One read of the input, retried after a signal (which may unwind) and in blocking mode when
-// the descriptor was left non-blocking.
-ssize_t read_input(char* bytes, std::size_t n) {
+}  // namespace
+
+ssize_t terminal_read(char* bytes, std::size_t n) {
     for (;;) {
         wait_readable(fds.shell_in);
         ssize_t r = read(fds.shell_in, bytes, n);
@@ -105,6 +106,8 @@ ssize_t read_input(char* bytes, std::size_t n) {
     }
 }
 
+namespace {
+
 // One line as the driver gives it in canonical mode, the held input first: its text up to and
 // including its first line end (an end of file gives the text before it, maybe none), else all
 // of it followed by what one read of the terminal gives. At most n bytes.
@@ -114,7 +117,7 @@ ssize_t read_line(char* bytes, std::size_t n) {
     if (end == std::string::npos && held < n) {
         held_input.copy(bytes, held);
         held_input.clear();
-        ssize_t r = read_input(bytes + held, n - held);
+        ssize_t r = terminal_read(bytes + held, n - held);
         return r < 0 ? r : static_cast<ssize_t>(held) + r;
     }
     std::size_t take = n;
@@ -358,10 +361,11 @@ int search_pass(Search& s, Candidates& from) {
     return n;
 }
 
-void print_listing(const std::string& directory, CompletionNames kind) {
+// Sorts the names by the locale's collation and prints them in columns.
+void print_listing(WordVector& names, const std::string& directory, CompletionNames kind) {
     std::vector<std::string> keys;
-    keys.reserve(listed_names.size());
-    for (const CharString& name : listed_names) keys.push_back(to_bytes(name));
+    keys.reserve(names.size());
+    for (const CharString& name : names) keys.push_back(to_bytes(name));
     std::vector<std::size_t> order(keys.size());
     std::iota(order.begin(), order.end(), 0);
     std::sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) {
@@ -369,10 +373,9 @@ void print_listing(const std::string& directory, CompletionNames kind) {
     });
     WordVector sorted;
     sorted.reserve(order.size());
-    for (std::size_t i : order) sorted.push_back(std::move(listed_names[i]));
-    listed_names = std::move(sorted);
-    completion_print_columns(output_stream, listed_names, directory, kind,
-                             current_terminal_width());
+    for (std::size_t i : order) sorted.push_back(std::move(names[i]));
+    names = std::move(sorted);
+    completion_print_columns(output_stream, names, directory, kind, current_terminal_width());
     std::fflush(output_stream);
 }
 
@@ -502,7 +505,7 @@ int completion_search(Char* word, CompletionRequest request, std::size_t room) {
     from.close();
     if (n == 0) return 0;
     if (request == CompletionRequest::LIST) {
-        print_listing(directory, kind);
+        print_listing(listed_names, directory, kind);
         release_listed_names();
         return 0;
     }
@@ -562,4 +565,138 @@ int complete_line(Char* buffer, int size) {
         if (!give_back(buffer, show) && show) echo_line(buffer);
     }
     return static_cast<int>(count);
+}
+
+// ---- Completion for the line editor ------------------------------------------------------------
+
+void (*completion_builtin_names)(WordVector& out) = nullptr;
+
+namespace {
+
+bool starts_with(const CharString& name, std::string_view prefix) {
+    if (name.size() < prefix.size()) return false;
+    for (std::size_t i = 0; i < prefix.size(); ++i) {
+        if (low_byte(name[i]) != static_cast<unsigned char>(prefix[i])) return false;
+    }
+    return true;
+}
+
+void sort_unique(WordVector& names) {
+    std::sort(names.begin(), names.end());
+    names.erase(std::unique(names.begin(), names.end()), names.end());
+}
+
+// The entries of a directory or of the password database that begin with prefix; names of a
+// directory beginning with "." only for a prefix that does too. fignore as for filec.
+WordVector entries_matching(Candidates& from, const std::string& prefix) {
+    const WordVector* fignore = from.users() ? nullptr : var_lookup("fignore");
+    WordVector names, ignored;
+    CharString wide = to_char_string(prefix);
+    while (const char* entry = from.next()) {
+        if (!is_prefix_of(wide, entry)) continue;
+        if (prefix.empty() && entry[0] == '.' && !from.users()) continue;
+        (ignored_name(entry, fignore) ? ignored : names).push_back(to_char_string(entry));
+    }
+    return names.empty() ? ignored : names;
+}
+
+// Programs along path whose names begin with prefix: executable files that are no directory.
+void programs_matching(const std::string& prefix, WordVector& out) {
+    const WordVector* path = var_lookup("path");
+    if (!path) return;
+    CharString wide = to_char_string(prefix);
+    for (const CharString& dir_word : *path) {
+        std::string dir = to_bytes(dir_word);
+        Candidates from;
+        if (!from.open_directory(dir)) continue;
+        if (!dir.empty() && dir.back() != '/') dir += '/';
+        while (const char* entry = from.next()) {
+            if (!is_prefix_of(wide, entry) || entry[0] == '.') continue;
+            struct stat st;
+            std::string file = dir + entry;
+            if (stat(file.c_str(), &st) == 0 && !S_ISDIR(st.st_mode) &&
+                (st.st_mode & (S_IXUSR | S_IXGRP | S_IXOTH))) {
+                out.push_back(to_char_string(entry));
+            }
+        }
+    }
+}
+
+}  // namespace
+
+WordVector completion_matches(const CompletionWord& word) {
+    WordVector names;
+    switch (word.kind) {
+        case CompletionKind::COMMAND: {
+            WordVector all;
+            if (completion_builtin_names) completion_builtin_names(all);
+            for (const auto& [name, value] : aliases) all.push_back(name);
+            for (CharString& name : all) {
+                if (starts_with(name, word.prefix)) names.push_back(std::move(name));
+            }
+            programs_matching(word.prefix, names);
+            break;
+        }
+        case CompletionKind::VARIABLE:
+            for (const auto& [name, value] : shell_variables) {
+                if (starts_with(name, word.prefix)) names.push_back(name);
+            }
+            for (const CharString& entry : env_words) {
+                CharString name = entry.substr(0, entry.find('='));
+                if (starts_with(name, word.prefix)) names.push_back(std::move(name));
+            }
+            break;
+        case CompletionKind::USER: {
+            Candidates from;
+            from.open_users();
+            names = entries_matching(from, word.prefix);
+            break;
+        }
+        case CompletionKind::FILE_NAME: {
+            std::string directory;
+            Candidates from;
+            if (!expand_directory(to_char_string(word.directory), directory) ||
+                !from.open_directory(directory)) {
+                return names;
+            }
+            names = entries_matching(from, word.prefix);
+            break;
+        }
+    }
+    sort_unique(names);
+    return names;
+}
+
+bool completion_match_is_directory(const CompletionWord& word, const CharString& name) {
+    std::string path;
+    if (word.kind == CompletionKind::USER) {
+        struct passwd* pw = getpwnam(to_byte_string(name));
+        if (!pw) return false;
+        path = pw->pw_dir;
+    } else if (word.kind == CompletionKind::FILE_NAME) {
+        if (!expand_directory(to_char_string(word.directory), path)) return false;
+        path += to_bytes(name);
+    } else {
+        return false;
+    }
+    struct stat st;
+    return stat(path.empty() ? "." : path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+void completion_list(const CompletionWord& word, WordVector names) {
+    if (names.size() > COMPLETION_LIST_MAX) {
+        std::fprintf(diagnostic_stream, "Yikes!! Too many %s!!\n",
+                     word.kind == CompletionKind::USER ? "names in password file" : "files");
+        std::fflush(diagnostic_stream);
+        names.resize(COMPLETION_LIST_MAX);
+    }
+    std::string directory;
+    CompletionNames kind = CompletionNames::OTHER;
+    if (word.kind == CompletionKind::FILE_NAME) {
+        kind = CompletionNames::FILES;
+        if (!expand_directory(to_char_string(word.directory), directory)) directory.clear();
+    } else if (word.kind == CompletionKind::USER) {
+        kind = CompletionNames::USERS;
+    }
+    print_listing(names, directory, kind);
 }

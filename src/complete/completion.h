@@ -8,7 +8,13 @@
 // refuses to push characters back, the shell holds the line itself and reads it before the
 // terminal: the user can add to it, but not erase into it. An escape that comes in with the rest
 // of a key's sequence asks for nothing: the sequence is dropped whole.
+//
+// The line editor completes through the second part of this header: the word at its cursor,
+// what it may become (a command, a variable, a user or a file name), how a name is quoted, and
+// the same listing in columns.
 #pragma once
+
+#include <sys/types.h>
 
 #include <cstddef>
 #include <cstdio>
@@ -27,6 +33,7 @@ enum class CompletionRequest {
 enum class CompletionNames {
     FILES,  ///< entries of a directory
     USERS,  ///< user names of the password database
+    OTHER,  ///< commands or variable names: shown without a type character
 };
 
 /// The characters that end the word to complete.
@@ -44,6 +51,11 @@ extern void (*completion_prompt)();
 /// terminal is returned as it is read. An interrupt unwinds, with the terminal set back, as any
 /// read of the shell's input does.
 int complete_line(Char* buffer, int size);
+
+/// One read of at most n bytes of fds.shell_in, waiting with signals acted on (which may unwind),
+/// again after an interrupted read and in blocking mode when the descriptor was left
+/// non-blocking: the count, 0 at the end, < 0 on an error.
+ssize_t terminal_read(char* bytes, std::size_t n);
 
 /// The length of the rest of a key's sequence at the start of what came in with an escape: "["
 /// with parameter bytes (0x30-0x3f), intermediate bytes (0x20-0x2f) and a final byte (0x40-0x7e),
@@ -68,3 +80,51 @@ char completion_type_char(const std::string& path);
 /// every column but the last, and each row ends with "\r\n".
 void completion_print_columns(FILE* out, const WordVector& names, const std::string& directory,
                               CompletionNames kind, int width);
+
+// ---- Completion for the line editor ------------------------------------------------------------
+
+/// What the word at the cursor is completed as.
+enum class CompletionKind {
+    COMMAND,    ///< a word in the position of a command, without "/": builtins, aliases, programs
+    VARIABLE,   ///< the name after "$" or "${"
+    USER,       ///< the name after a leading "~", without "/"
+    FILE_NAME,  ///< anything else
+};
+
+/// The word at the cursor of a line being edited, as completion sees it.
+struct CompletionWord {
+    CompletionKind kind = CompletionKind::FILE_NAME;
+    std::size_t replace_from = 0;  ///< offset in the line of the text a completion replaces
+    std::string directory;         ///< FILE: the directory part, unquoted ("" when none)
+    std::string prefix;            ///< the unquoted text from replace_from to the cursor
+    char quote = 0;  ///< the quote open at replace_from (' or "), or 0; VARIABLE: at the cursor
+    bool braced = false;  ///< VARIABLE: the name follows "${"
+};
+
+/// Finds the word that ends at the cursor: words are split at unquoted blanks and at ; & | ( )
+/// < > and `; quotes and backslashes are taken off. A word is in the position of a command at the
+/// start of the line and after ; & | ( or `.
+CompletionWord completion_word_at(std::string_view line, std::size_t cursor);
+
+/// Writes name as it must be typed: with backslashes before the characters the shell would take
+/// for something else, or, inside an open quote, as the quote allows (a character it cannot hold
+/// is written outside it: the quote is closed, the character escaped, the quote opened again).
+/// `word_start`: the name begins a word, where ~ and a leading ^ or % mean something too.
+std::string completion_quote(std::string_view name, char quote, bool word_start);
+
+/// The longest prefix all names share, cut back to whole characters with `utf8`.
+std::string completion_common_prefix(const WordVector& names, bool utf8);
+
+/// The names the word may become (fignore honoured for files: names ending in one of its words
+/// are offered only when nothing else matches), each once. Never raises an error.
+WordVector completion_matches(const CompletionWord& word);
+
+/// True when a unique match is a directory (a file name, or a user's home).
+bool completion_match_is_directory(const CompletionWord& word, const CharString& name);
+
+/// Lists names (sorted by the locale) in columns on output_stream as the filec listing does, at
+/// most COMPLETION_LIST_MAX of them.
+void completion_list(const CompletionWord& word, WordVector names);
+
+/// Appends the names of the builtin commands; start-up fills it in.
+extern void (*completion_builtin_names)(WordVector& out);

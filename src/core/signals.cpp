@@ -29,6 +29,10 @@ void record_hangup(int sig) {
     if (getpid() == signal_records.owner) signal_records.hangup = sig;
 }
 
+void record_window(int) {
+    if (getpid() == signal_records.owner) signal_records.window = 1;
+}
+
 void install(int sig, void (*handler)(int), int flags) {
     struct sigaction sa {};
     sa.sa_handler = handler;
@@ -59,6 +63,10 @@ void install_hangup_handlers() {
     install(SIGHUP, record_hangup, SA_RESTART);
     install(SIGXCPU, record_hangup, SA_RESTART);
     install(SIGXFSZ, record_hangup, SA_RESTART);
+}
+
+void install_window_handler() {
+    install(SIGWINCH, record_window, SA_RESTART);
 }
 
 void let_interrupts_through() {
@@ -94,22 +102,27 @@ void act_on_signals() {
 }
 
 void wait_readable(int fd) {
+    while (wait_input(fd, -1, false) == InputWait::SIGNALED) act_on_signals();
+}
+
+InputWait wait_input(int fd, int timeout_ms, bool window) {
     // The signals are held while the records are examined and let through only inside ppoll,
     // so that one arriving in between still wakes the wait.
-    SignalsBlocked held({SIGINT, SIGCHLD, SIGHUP, SIGXCPU, SIGXFSZ});
+    SignalsBlocked held({SIGINT, SIGCHLD, SIGHUP, SIGXCPU, SIGXFSZ, SIGWINCH});
     const sigset_t& before = held.before();
-    const sigset_t hold = mask_now();
+    struct timespec limit {
+        timeout_ms / 1000, (timeout_ms % 1000) * 1000000L
+    };
     for (;;) {
-        if (signal_records.hangup || signal_records.child ||
+        if (signal_records.hangup || signal_records.child || (window && signal_records.window) ||
             (signal_records.interrupt && !sigismember(&before, SIGINT))) {
-            mask_change(SIG_SETMASK, &before, nullptr);
-            act_on_signals();
-            mask_change(SIG_BLOCK, &hold, nullptr);
+            return InputWait::SIGNALED;
         }
         struct pollfd p {
             fd, POLLIN, 0
         };
-        int r = ppoll(&p, 1, nullptr, &before);
-        if (r > 0 || (r < 0 && errno != EINTR)) return;  // input, or an error for read to report
+        int r = ppoll(&p, 1, timeout_ms < 0 ? nullptr : &limit, &before);
+        if (r > 0 || (r < 0 && errno != EINTR)) return InputWait::READABLE;
+        if (r == 0) return InputWait::TIMED_OUT;
     }
 }

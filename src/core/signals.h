@@ -11,6 +11,7 @@ struct SignalRecords {
     volatile sig_atomic_t interrupt = 0;  ///< SIGINT arrived
     volatile sig_atomic_t child = 0;      ///< SIGCHLD arrived
     volatile sig_atomic_t hangup = 0;     ///< the number of a hang-up signal that arrived
+    volatile sig_atomic_t window = 0;     ///< SIGWINCH arrived (for the line editor to act on)
     volatile pid_t owner = 0;             ///< the shell's own pid; other processes ignore signals
 };
 extern SignalRecords signal_records;
@@ -34,6 +35,8 @@ void interrupt_routine_replaced();
 void install_child_handler();
 /// Catches SIGHUP, SIGXCPU and SIGXFSZ into the record (a login shell).
 void install_hangup_handlers();
+/// Catches SIGWINCH into the record (once the line editor runs).
+void install_window_handler();
 
 /// Lets SIGINT through (when the shell handles interrupts) and acts on one already recorded.
 void let_interrupts_through();
@@ -44,3 +47,10 @@ void hold_interrupts();
 void act_on_signals();
 /// Waits until fd has input (or an error to report), acting on signals meanwhile.
 void wait_readable(int fd);
+
+/// What wait_input saw.
+enum class InputWait { READABLE, TIMED_OUT, SIGNALED };
+/// Waits until fd has input (or an error to report), or for timeout_ms (-1: no limit), or until a
+/// signal is recorded that act_on_signals would act on (or, with `window`, SIGWINCH): acts on
+/// none, so that the caller can prepare for what act_on_signals may do.
+InputWait wait_input(int fd, int timeout_ms, bool window);

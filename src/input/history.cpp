@@ -627,6 +627,20 @@ std::vector<const HistoryEntry*> history_newest(std::int32_t n) {
     return newest;
 }
 
+std::vector<std::string> history_lines() {
+    std::vector<std::string> lines;
+    for (const HistoryEntry* e = history.history_list.get(); e; e = e->next.get()) {
+        std::string line;
+        for (const LexWord* w = e->words.first(); w != e->words.head(); w = w->next) {
+            if (is_newline_word(w->word)) break;
+            if (w != e->words.first()) line += ' ';
+            line += to_bytes(w->word);
+        }
+        lines.push_back(std::move(line));
+    }
+    return lines;
+}
+
 namespace {
 
 constexpr int LINK_HOPS_MAX = 40;  // symbolic links followed to the history file, as the system

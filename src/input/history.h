@@ -8,6 +8,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "input/word_list.h"
@@ -56,6 +57,9 @@ void history_enter(std::int32_t number, WordList& words, bool copy);
 void save_history();
 /// The n newest events, newest first. Every event of the list counts the call as a use.
 std::vector<const HistoryEntry*> history_newest(std::int32_t n);
+/// The text of every event, newest first, as it would be typed again: its words with one blank
+/// between them, without the newline. No use is counted.
+std::vector<std::string> history_lines();
 /// Performs a history substitution started by c (the quick substitution character at the start
 /// of a line, or 0 when called by the lexer after the history character). The result is left
 /// for the lexer to read; errors are deferred.

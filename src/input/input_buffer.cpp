@@ -102,9 +102,10 @@ int input_fill() {
     // string longer than that.
     std::size_t have = static_cast<std::size_t>(input.buffer_end - input.memory_start);
     ssize_t n;
-    if (filec_enabled && shell.interactive && input_hooks.read_terminal_line) {
-        // With completion the terminal's line comes whole from the line reader. The kept text is
-        // one string, so a line longer than the rest of a block needs no fresh block of its own.
+    if ((filec_enabled || edit_enabled) && shell.interactive && input_hooks.read_terminal_line) {
+        // With completion or the editor the terminal's line comes whole from the line reader. The
+        // kept text is one string, so a line longer than the rest of a block needs no fresh block
+        // of its own.
         Char line[INPUT_BLOCK_SIZE];
         n = input_hooks.read_terminal_line(line, INPUT_BLOCK_SIZE);
         input.memory.resize(have);

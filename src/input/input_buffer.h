@@ -63,7 +63,8 @@ extern bool input_done;
 /// What the input asks of the floors above it; start-up fills them in.
 struct InputHooks {
     /// Reads one line typed at the terminal (size Chars at most, one per byte), while a line
-    /// reader is switched on (filec): the count, 0 at the end of the input, < 0 on an error.
+    /// reader is switched on (filec or edit): the count, 0 at the end of the input, < 0 on an
+    /// error.
     int (*read_terminal_line)(Char* buffer, int size) = nullptr;
     /// Decides what the end of the descriptor's input means: returns for the input to be read
     /// again, or finishes it (input_finish) or unwinds.

@@ -10,6 +10,7 @@
 #include <initializer_list>
 #include <limits>
 
+#include "complete/line_editor.h"
 #include "core/descriptors.h"
 #include "core/errors.h"
 #include "core/process_exit.h"
@@ -334,7 +335,8 @@ void reap_children() {
                 std::fflush(output_stream);
             }
         } else if ((flags & PROC_NOTIFY) || var_lookup("notify")) {
-            std::fputs("\r\n", output_stream);
+            // Above a line being edited, which is taken off the screen and drawn again below.
+            if (!line_editor_clear()) std::fputs("\r\n", output_stream);
             report_job(p, SHOW_NUMBER | SHOW_COMMAND | SHOW_REASON);
             if (!(flags & PROC_STOPPED)) forget_job(p);
         } else {

@@ -3,7 +3,9 @@
 #include <sys/stat.h>
 
 #include <cstdio>
+#include <string>
 
+#include "complete/line_editor.h"
 #include "core/descriptors.h"
 #include "core/shell.h"
 #include "input/history.h"
@@ -51,23 +53,25 @@ void check_mail() {
 }
 
 void print_prompt() {
+    std::string text;
     if (loop_active()) {
-        std::fputs("? ", output_stream);
-        std::fflush(output_stream);
-        return;
-    }
-    const CharString& prompt = var_value("prompt");
-    for (std::size_t i = 0; i < prompt.size(); ++i) {
-        int c = prompt[i] & TRIM;
-        if (c != 0 && c == lexer.history_char) {
-            std::fprintf(output_stream, "%d", history.current_event + 1);
-        } else if (c == '\\' && i + 1 < prompt.size() && lexer.history_char != 0 &&
-                   (prompt[i + 1] & TRIM) == lexer.history_char) {
-            std::fputc(lexer.history_char, output_stream);
-            ++i;
-        } else {
-            std::fputc(c, output_stream);
+        text = "? ";
+    } else {
+        const CharString& prompt = var_value("prompt");
+        for (std::size_t i = 0; i < prompt.size(); ++i) {
+            int c = prompt[i] & TRIM;
+            if (c != 0 && c == lexer.history_char) {
+                text += std::to_string(history.current_event + 1);
+            } else if (c == '\\' && i + 1 < prompt.size() && lexer.history_char != 0 &&
+                       (prompt[i + 1] & TRIM) == lexer.history_char) {
+                text += static_cast<char>(lexer.history_char);
+                ++i;
+            } else {
+                text += static_cast<char>(c);
+            }
         }
     }
+    std::fwrite(text.data(), 1, text.size(), output_stream);
     std::fflush(output_stream);
+    line_editor_note_prompt(text);
 }

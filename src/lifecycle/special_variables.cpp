@@ -45,6 +45,13 @@ void after_home() {
     dir_rehome();
 }
 
+void after_edit() {
+    edit_enabled = true;
+}
+void unset_edit() {
+    edit_enabled = false;
+}
+
 void after_filec() {
     filec_enabled = true;
 }
@@ -53,9 +60,13 @@ void unset_filec() {
 }
 
 constexpr SpecialVariable kSpecialVariables[] = {
-    {"filec", after_filec, unset_filec}, {"histchars", after_histchars, unset_histchars},
-    {"home", after_home, nullptr},       {"path", after_path, nullptr},
-    {"term", after_term, nullptr},       {"user", after_user, nullptr},
+    {"edit", after_edit, unset_edit},
+    {"filec", after_filec, unset_filec},
+    {"histchars", after_histchars, unset_histchars},
+    {"home", after_home, nullptr},
+    {"path", after_path, nullptr},
+    {"term", after_term, nullptr},
+    {"user", after_user, nullptr},
 };
 
 }  // namespace

@@ -14,6 +14,7 @@
 #include "builtins/source_eval.h"
 #include "builtins/table.h"
 #include "complete/completion.h"
+#include "complete/line_editor.h"
 #include "core/build_info.h"
 #include "core/chars.h"
 #include "core/descriptors.h"
@@ -392,6 +393,17 @@ void read_startup_files(const Options& opt) {
         set_word("prompt2", std::move(prompt2));
     }
 
+    // At a capable terminal the line editor is on, with a history to walk, unless the start-up
+    // files say otherwise.
+    if (shell.interactive && isatty(fds.shell_in) && isatty(fds.shell_out)) {
+        const char* term = std::getenv("TERM");
+        if (term && *term && std::strcmp(term, "dumb") != 0) {
+            set_word("edit", CharString());
+            var_after_set(chars("edit"));
+            if (!var_lookup("history")) set_word("history", chars("1000"));
+        }
+    }
+
     shell.shell_pgrp = getpgrp();
     shell.terminal_pgrp = shell.startup_pgrp = -1;
 
@@ -457,9 +469,12 @@ void wire_shell() {
     reentry.source_file = source_file;
     reentry.logout_sequence = logout_sequence;
     install_special_variables();
-    input_hooks.read_terminal_line = complete_line;
+    input_hooks.read_terminal_line = read_terminal_line;
     input_hooks.end_of_input = end_of_input;
     completion_prompt = print_prompt;
+    completion_builtin_names = [](WordVector& out) {
+        for (int i = 0; i < builtin_count; ++i) out.push_back(chars(builtin_table[i].name));
+    };
 }
 
 int shell_main(int argc, char** argv) {

@@ -12,6 +12,7 @@
 VariableTree shell_variables;
 VariableTree aliases;
 bool filec_enabled = false;
+bool edit_enabled = false;
 
 namespace {
 

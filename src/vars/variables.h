@@ -86,3 +86,5 @@ void var_after_unset();
 
 /// True while file-name completion is switched on (the variable filec).
 extern bool filec_enabled;
+/// True while the line editor is switched on (the variable edit).
+extern bool edit_enabled;

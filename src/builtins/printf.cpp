@@ -2,6 +2,7 @@
 
 #include <err.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstdio>
@@ -145,9 +146,22 @@ double next_floating(ArgCursor& args) {
     return byte_value(s);
 }
 
+// The value of the digits of a width or precision written in the format, from k; where they end.
+// The value stops growing past what any field could use.
+std::size_t digits_value(std::string_view fmt, std::size_t k, long long& value) {
+    value = 0;
+    for (; k < fmt.size() && is_digit(fmt[k]); ++k) {
+        value = std::min(value * 10 + (fmt[k] - '0'), 1LL << 40);
+    }
+    return k;
+}
+
 struct Field {
     bool has_width = false, has_precision = false;
     int width = 0, precision = 0;
+    // The fewest bytes the piece formats to: its text before the conversion and the width, or
+    // for a number the precision when that is more.
+    long long least = 0;
 };
 
 // Formats one piece into a new string and writes it up to its first NUL byte; false after a
@@ -165,12 +179,13 @@ bool emit(const std::string& piece, Values... values) {
     return true;
 }
 
-// The "*" arguments come before the value. A width of -2147483648 asks for a left-justified
-// field whose size no int holds: the formatter fails on it only after building two gigabytes of
-// padding, so it is refused here as the formatter refuses it.
+// The "*" arguments come before the value. The formatter counts what it writes in an int and
+// fails on a piece longer than that, but only after building gigabytes of padding: a piece that
+// would reach INT_MAX bytes is refused here as the formatter refuses a longer one (at exactly
+// INT_MAX bytes the count of the text and its NUL would not fit either).
 template <class Value>
 bool emit_value(const std::string& piece, const Field& field, Value value) {
-    if (field.has_width && field.width == INT_MIN) {
+    if (field.least >= INT_MAX) {
         warnx("%s", std::strerror(EOVERFLOW));
         return false;
     }
@@ -224,21 +239,24 @@ int format_all(std::string_view fmt, ArgCursor& args) {
         std::size_t q = pos + 1;
         while (q < n && std::strchr(FLAG_CHARS, fmt[q])) ++q;
         Field field;
+        long long width = 0, precision = 0;
         if (at(q) == '*') {
             if (!next_field(args, field.width)) return 1;
             field.has_width = true;
+            width = std::llabs(field.width);
             ++q;
         } else {
-            while (is_digit(at(q))) ++q;
+            q = digits_value(fmt, q, width);
         }
         if (at(q) == '.') {
             ++q;
             if (at(q) == '*') {
                 if (!next_field(args, field.precision)) return 1;
                 field.has_precision = true;
+                precision = field.precision;
                 ++q;
             } else {
-                while (is_digit(at(q))) ++q;
+                q = digits_value(fmt, q, precision);
             }
         }
         if (q >= n) {
@@ -246,6 +264,9 @@ int format_all(std::string_view fmt, ArgCursor& args) {
             return 1;
         }
         char conversion = fmt[q];
+        const bool number = std::strchr("diouxXeEfgG", conversion) != nullptr;
+        field.least =
+            static_cast<long long>(pos - start) + std::max(width, number ? precision : 0LL);
         // The pending text and the conversion are formatted together.
         std::string piece(fmt.substr(start, q + 1 - start));
         switch (conversion) {

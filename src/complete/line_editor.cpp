@@ -52,27 +52,36 @@ void make_sane(struct termios& t) {
     t.c_oflag |= OPOST | ONLCR;
 }
 
+// Puts the terminal in the editor's modes, noting first the user's modes when it is canonical.
+bool enter_editor_modes() {
+    struct termios now;
+    if (tcgetattr(fds.shell_in, &now) != 0) return false;
+    if (now.c_lflag & ICANON) {
+        user_modes = now;
+        have_user_modes = true;
+    } else if (!have_user_modes) {
+        user_modes = now;
+        make_sane(user_modes);
+        have_user_modes = true;
+    }
+    struct termios raw = user_modes;
+    raw.c_lflag &= ~static_cast<tcflag_t>(ICANON | ECHO | IEXTEN);
+    raw.c_lflag |= ISIG;
+    raw.c_iflag &= ~static_cast<tcflag_t>(IXON | ICRNL | INLCR | IGNCR | ISTRIP);
+    raw.c_cc[VMIN] = 1;
+    raw.c_cc[VTIME] = 0;
+    return tcsetattr(fds.shell_in, TCSADRAIN, &raw) == 0;
+}
+
+// Set before the prompt was printed, for the line the editor reads next.
+bool modes_set_early = false;
+
 // The editor's terminal modes for its lifetime; the user's modes after.
 class EditorModes {
   public:
     EditorModes() noexcept {
-        struct termios now;
-        if (tcgetattr(fds.shell_in, &now) != 0) return;
-        if (now.c_lflag & ICANON) {
-            user_modes = now;
-            have_user_modes = true;
-        } else if (!have_user_modes) {
-            user_modes = now;
-            make_sane(user_modes);
-            have_user_modes = true;
-        }
-        struct termios raw = user_modes;
-        raw.c_lflag &= ~static_cast<tcflag_t>(ICANON | ECHO | IEXTEN);
-        raw.c_lflag |= ISIG;
-        raw.c_iflag &= ~static_cast<tcflag_t>(IXON | ICRNL | INLCR | IGNCR | ISTRIP);
-        raw.c_cc[VMIN] = 1;
-        raw.c_cc[VTIME] = 0;
-        set_ = tcsetattr(fds.shell_in, TCSADRAIN, &raw) == 0;
+        set_ = modes_set_early || enter_editor_modes();
+        modes_set_early = false;
     }
     ~EditorModes() {
         if (set_) tcsetattr(fds.shell_in, TCSADRAIN, &user_modes);
@@ -694,6 +703,10 @@ class ActiveSession {
     ActiveSession& operator=(const ActiveSession&) = delete;
 };
 
+bool editor_reads_lines() {
+    return edit_enabled && shell.interactive && isatty(fds.shell_in) && isatty(fds.shell_out);
+}
+
 int edit_line(Char* buffer, int size) {
     if (!window_handler_installed) {
         install_window_handler();
@@ -753,11 +766,15 @@ bool line_editor_clear() {
     return true;
 }
 
+void line_editor_before_prompt() {
+    if (pending_line.empty() && !modes_set_early && editor_reads_lines()) {
+        modes_set_early = enter_editor_modes();
+    }
+}
+
 int read_terminal_line(Char* buffer, int size) {
     if (!pending_line.empty()) return give_line(buffer, size);
-    if (edit_enabled && shell.interactive && isatty(fds.shell_in) && isatty(fds.shell_out)) {
-        return edit_line(buffer, size);
-    }
+    if (editor_reads_lines()) return edit_line(buffer, size);
     if (filec_enabled) return complete_line(buffer, size);
     std::size_t want = static_cast<std::size_t>(std::max(size, 0));
     std::string bytes(want, '\0');

@@ -31,6 +31,11 @@
 /// unset, one read of the input. An interrupt unwinds, the terminal modes put back.
 int read_terminal_line(Char* buffer, int size);
 
+/// Sets the editor's terminal modes now when the editor reads the next line, so that keys typed
+/// as soon as the prompt shows come to the editor as they were typed: the terminal's line mode
+/// would echo them and turn a ^D into a NUL byte. The user's modes come back when the line is read.
+void line_editor_before_prompt();
+
 /// Notes the prompt just printed for the next line, which the editor prints again whenever it
 /// redraws the line. A line read without a prompt noted (a here document) has none.
 void line_editor_note_prompt(std::string_view prompt);

@@ -71,6 +71,7 @@ void print_prompt() {
             }
         }
     }
+    line_editor_before_prompt();
     std::fwrite(text.data(), 1, text.size(), output_stream);
     std::fflush(output_stream);
     line_editor_note_prompt(text);

@@ -421,6 +421,7 @@ def fuzz(args):
     seen = {}
     ran = failures = 0
     runner = None
+    batch_dir = None
     try:
         i = 0
         while True:
@@ -429,10 +430,13 @@ def fuzz(args):
             if deadline is None and i >= args.count:
                 break
             if i % args.batch == 0:
-                # A fresh scratch root for every batch.
-                shutil.rmtree(os.path.join(root, 'b'), ignore_errors=True)
-                os.makedirs(os.path.join(root, 'b'))
-                runner = Runner(args.orv, os.path.join(root, 'b'), args.timeout, args.leaks)
+                # A fresh scratch root for every batch, under a new name: a background job of
+                # the last batch may still be writing into the old one as it is removed.
+                if batch_dir:
+                    shutil.rmtree(batch_dir, ignore_errors=True)
+                batch_dir = os.path.join(root, 'b%d' % i)
+                os.makedirs(batch_dir)
+                runner = Runner(args.orv, batch_dir, args.timeout, args.leaks)
             seed = base + i
             i += 1
             case = gen_scripts.generate(seed)
@@ -464,7 +468,8 @@ def fuzz(args):
                                                                  len(small.script)))
                 sys.stdout.flush()
     finally:
-        shutil.rmtree(os.path.join(root, 'b'), ignore_errors=True)
+        if batch_dir:
+            shutil.rmtree(batch_dir, ignore_errors=True)
     print('run_shell_fuzz: %d scripts ran, %d failed, %d distinct' % (ran, failures, len(seen)))
     for sig, n in sorted(seen.items(), key=lambda kv: -kv[1]):
         print('  %5d  %s' % (n, sig))

@@ -122,12 +122,14 @@ struct Session {
     std::string bytes;  // a key read in part
     HistoryWalk history;
     Search search;
-    bool tab_again = false;  // the last key was a Tab that left the word ambiguous
-    bool waiting = false;    // the editor waits in act_on_signals: output may come
-    bool cleared = false;    // the line was taken off the screen for output
+    bool tab_again = false;     // the last key was a Tab that left the word ambiguous
+    bool escape_again = false;  // the last key was a lone escape, which completes no word alone
+    bool waiting = false;       // the editor waits in act_on_signals: output may come
+    bool cleared = false;       // the line was taken off the screen for output
 };
 
 Session* active = nullptr;  // the line being edited, for line_editor_clear
+std::string last_killed;    // what ^Y gives back, kept from one line to the next
 
 void flush(Session& s) {
     if (s.out.empty()) return;
@@ -397,8 +399,8 @@ bool search_key(Session& s, const KeyPress& key, const std::string& raw) {
     } else if (key.key == Key::CONTROL && (key.byte == 0x7f || key.byte == control('H'))) {
         if (!f.text.empty()) {
             f.text.erase(text_previous(f.text, f.text.size(), s.line.utf8));
-            if (!f.text.empty()) search_from(s, f.start_event);
             f.failed = false;
+            if (!f.text.empty()) search_from(s, f.start_event);
         }
     } else if (key.key == Key::CONTROL && (key.byte == control('R') || key.byte == control('S'))) {
         start_search(s, key.byte == control('R'));
@@ -627,6 +629,8 @@ Outcome act_on_key(Session& s, const KeyPress& key, const std::string& raw) {
     if (s.search.on && search_key(s, key, raw)) return Outcome::GO_ON;
     Binding b = binding_of(key);
     if (b.command != Command::COMPLETE) s.tab_again = false;
+    bool escape_before = s.escape_again;
+    s.escape_again = false;
     if (!is_kill(b)) s.line.killing = false;
     EditLine& l = s.line;
     switch (b.command) {
@@ -658,7 +662,11 @@ Outcome act_on_key(Session& s, const KeyPress& key, const std::string& raw) {
             start_search(s, b.command == Command::SEARCH_BACK);
             break;
         case Command::FILEC_COMPLETE:
-            if (!filec_enabled) break;
+            // Without filec a second lone escape completes, however long after the first.
+            if (!filec_enabled && !escape_before) {
+                s.escape_again = true;
+                break;
+            }
             [[fallthrough]];
         case Command::COMPLETE:
             complete(s, false);
@@ -694,11 +702,18 @@ int give_line(Char* buffer, int size) {
     return static_cast<int>(n);
 }
 
-// Clears `active` on every way out.
+// Makes the line the active one, with the text the last line killed; on every way out clears
+// `active` and keeps what this line killed for the next.
 class ActiveSession {
   public:
-    explicit ActiveSession(Session& s) noexcept { active = &s; }
-    ~ActiveSession() { active = nullptr; }
+    explicit ActiveSession(Session& s) noexcept {
+        active = &s;
+        s.line.killed = std::move(last_killed);
+    }
+    ~ActiveSession() {
+        last_killed = std::move(active->line.killed);
+        active = nullptr;
+    }
     ActiveSession(const ActiveSession&) = delete;
     ActiveSession& operator=(const ActiveSession&) = delete;
 };

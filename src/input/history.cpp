@@ -627,6 +627,40 @@ std::vector<const HistoryEntry*> history_newest(std::int32_t n) {
     return newest;
 }
 
+namespace {
+
+// A word of an event as it would be typed again to run as the event did. The words keep the
+// quotes and backslashes typed, but a quoted history character lost its backslash, and a word
+// quoted by a modifier (:q, :x) carries marks alone: those characters get a backslash back
+// (outside quotes of the word's own, where a backslash would be taken literally).
+std::string recall_text(const CharString& word) {
+    std::string text;
+    int open = 0;  // the quote the text is inside
+    bool escaped = false;
+    for (Char ch : word) {
+        int c = ch & 0xff;
+        if (escaped) {
+            escaped = false;
+        } else if (is_quoted(ch)) {
+            if ((c != 0 && c == lexer.history_char) ||
+                (open == 0 && char_is(static_cast<Char>(c),
+                                      CC_META | CC_QUOTE | CC_GLOB | CC_ESCAPE | CC_DOLLAR))) {
+                text += '\\';
+            }
+        } else if (open != 0) {
+            if (c == open) open = 0;
+        } else if (c == '\\') {
+            escaped = true;
+        } else if (char_is(static_cast<Char>(c), CC_QUOTE | CC_BACKQUOTE)) {
+            open = c;
+        }
+        text += static_cast<char>(c);
+    }
+    return text;
+}
+
+}  // namespace
+
 std::vector<std::string> history_lines() {
     std::vector<std::string> lines;
     for (const HistoryEntry* e = history.history_list.get(); e; e = e->next.get()) {
@@ -634,7 +668,7 @@ std::vector<std::string> history_lines() {
         for (const LexWord* w = e->words.first(); w != e->words.head(); w = w->next) {
             if (is_newline_word(w->word)) break;
             if (w != e->words.first()) line += ' ';
-            line += to_bytes(w->word);
+            line += recall_text(w->word);
         }
         lines.push_back(std::move(line));
     }

@@ -93,6 +93,10 @@ def test_keys_move_and_edit_in_the_middle_of_the_line():
     # Kills in a row go back whole; ^Y yanks them where the cursor is.
     run(sh, 'echo two one' + ALT_BACKSPACE + ctrl('a') + ALT_F + ctrl('f') + ctrl('y') + ' \r',
         'one two')
+    # What was killed is kept for the lines after.
+    sh.send('echo saved text' + ctrl('u') + '\r')
+    sh.expect_prompt(same=True)
+    run(sh, ctrl('y') + '\r', 'saved text')
     # ^V puts the next key in as it is.
     run(sh, "echo 'a" + ctrl('v') + '\t' + "b'\r", 'a\tb')
     # ^D deletes at the cursor on a line that is not empty.
@@ -165,6 +169,18 @@ def test_up_and_down_walk_the_history_and_keep_the_line_being_typed():
     sh.expect_prompt()
 
 
+def test_a_recalled_line_runs_as_its_event_did():
+    make_files('rec1', 'rec2')
+    sh = editor_shell()
+    # A quoted history character, and words quoted by a modifier, keep their quoting.
+    for typed, output in (("echo 'a\\!b' c\\!d\r", 'a!b c!d'), ('echo rec*\r', 'rec1 rec2'),
+                          ('echo !$:q "!$:q"\r', 'rec* rec*')):
+        sh.send(typed)
+        sh.expect_exact(output + '\r\n')
+        sh.expect_prompt()
+        run(sh, UP + '\r', output)
+
+
 def test_control_r_and_control_s_search_the_history():
     sh = editor_shell()
     for word in ('alpha', 'beta', 'gamma'):
@@ -179,6 +195,8 @@ def test_control_r_and_control_s_search_the_history():
     run(sh, ctrl('e') + ' again\r', 'alpha again')  # a key that edits ends the search
     sh.send('echo typed' + ctrl('r') + 'nothing-like-it')
     sh.expect_exact("(failed reverse-i-search)'nothing-like-it'")
+    sh.send(BACKSPACE)  # still no match
+    sh.expect_exact("(failed reverse-i-search)'nothing-like-i'")
     run(sh, ctrl('g') + '\r', 'typed')  # ^G gives back the line as it was
 
 
@@ -236,6 +254,11 @@ def test_fignore_and_filec_escape_with_the_editor():
     run(sh, 'echo x\t\r', 'x.txt')
     run(sh, 'echo x.b\t\r', 'x.bak')  # what fignore passes over is still offered alone
     run(sh, 'echo x\x1b\x1b\r', 'x.txt')  # Escape Escape completes
+    sh.send('echo x\x1b')
+    time.sleep(0.3)  # at a person's pace: the first escape is a key of its own
+    sh.send('\x1b')
+    sh.expect_exact('x.txt')
+    run(sh, '\r', 'x.txt')
     sh.sendline('set filec')
     sh.expect_prompt()
     sh.send('echo x\x1b')  # a lone escape too, with filec

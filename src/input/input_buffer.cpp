@@ -378,10 +378,58 @@ bool TextNote::text(std::string& out) const {
     return true;
 }
 
+namespace {
+
+// input_skip_text for a file: the part of text in the window is compared there, the rest with
+// the file's bytes read at once (a jump over many blocks reads them in one go rather than block
+// by block), together with a block past them, which the window is left holding.
+bool file_goes_on_with(std::string_view text) {
+    const std::int64_t start = input.input_offset;
+    std::size_t done = 0;
+    if (start >= input.buffer_start && start < input.buffer_end) {
+        const std::size_t i = static_cast<std::size_t>(start - input.buffer_start);
+        done = std::min(text.size(), input.window.size() - i);
+        if (std::memcmp(input.window.data() + i, text.data(), done) != 0) return false;
+    }
+    if (done < text.size()) {
+        if (input.descriptor_finished) return false;
+        const std::int64_t from = start + static_cast<std::int64_t>(done);
+        const std::size_t want = text.size() - done;
+        note_window_leaving();
+        // Kept from one skip to the next: a jump made again reads into the same room.
+        static std::string rest;
+        if (rest.size() < want + BLOCK) rest.resize(want + BLOCK);
+        std::size_t got = 0;
+        if (lseek(fds.shell_in, from, SEEK_SET) == from) {
+            while (got < want) {
+                ssize_t n = read_input(fds.shell_in, rest.data() + got, want + BLOCK - got);
+                if (n <= 0) break;
+                got += static_cast<std::size_t>(n);
+            }
+        }
+        // The descriptor stands at buffer_end, where the next read of the window goes on.
+        const std::size_t past = std::min(want, got);
+        input.window.assign(rest, past, got - past);
+        input.buffer_start = from + static_cast<std::int64_t>(past);
+        input.buffer_end = from + static_cast<std::int64_t>(got);
+        if (got < want || std::memcmp(rest.data(), text.data() + done, want) != 0) return false;
+    }
+    input.input_offset = start + static_cast<std::int64_t>(text.size());
+    return true;
+}
+
+}  // namespace
+
 bool input_skip_text(std::string_view text) {
     const std::int64_t start = input.input_offset;
+    if (input.input_seekable) {
+        if (!file_goes_on_with(text)) return false;
+        input.current_input_kind = INPUT_FILE;
+        input.eof_retries = 0;
+        return true;
+    }
     // Text before the kept blocks is gone: reading there would give the oldest text kept.
-    if (!input.input_seekable && start < input.memory_start) return false;
+    if (start < input.memory_start) return false;
     std::size_t done = 0;
     while (done < text.size()) {
         if (!input_obtain()) {
@@ -389,18 +437,10 @@ bool input_skip_text(std::string_view text) {
             return false;
         }
         // The bytes at hand from the position on, without another read.
-        const char* at;
-        std::size_t n;
-        if (input.input_seekable) {
-            const std::size_t i = static_cast<std::size_t>(input.input_offset - input.buffer_start);
-            at = input.window.data() + i;
-            n = input.window.size() - i;
-        } else {
-            const std::size_t i = static_cast<std::size_t>(input.input_offset - input.memory_start);
-            at = &input.memory.at(i);
-            n = std::min(static_cast<std::size_t>(input.buffer_end - input.input_offset),
-                         BLOCK - i % BLOCK);
-        }
+        const std::size_t i = static_cast<std::size_t>(input.input_offset - input.memory_start);
+        const char* at = &input.memory.at(i);
+        std::size_t n = std::min(static_cast<std::size_t>(input.buffer_end - input.input_offset),
+                                 BLOCK - i % BLOCK);
         n = std::min(n, text.size() - done);
         if (std::memcmp(at, text.data() + done, n) != 0) {
             input.input_offset = start;

@@ -493,8 +493,6 @@ InputPosition current_line_start() {
 }  // namespace
 
 void goto_label(const CharString& label) {
-    // Lines before the goto may be read again from now on.
-    input.lines_read_again = true;
     // From eval text the label is searched in that text: the file, whose loop ends are located
     // on the way, goes on after the eval line as before.
     const bool from_eval = input.eval.words != nullptr;

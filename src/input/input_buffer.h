@@ -88,7 +88,7 @@ struct InputState {
     std::int64_t noted_from = -1;      ///< the offset text is noted from (TextNote); -1 none
     std::string noted;                 ///< seekable mode: the noted text that has left the window
     bool noted_broken = false;         ///< the position was moved while text was noted
-    bool lines_read_again = false;     ///< a goto has run: any line may be read again
+    std::int64_t lines_read_upto = 0;  ///< the furthest offset the command loop read lines to
     std::unique_ptr<InputAttachment> parsed_lines;    ///< the command loop's parsed lines
     std::unique_ptr<InputAttachment> search_results;  ///< where control-flow searches ended
 };

@@ -5,6 +5,7 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
@@ -122,8 +123,9 @@ void read_and_run_line(bool catch_errors, WordList& line, CommandTree& tree,
     const bool verbose = var_lookup("verbose") != nullptr;
     const bool cacheable = line_may_be_cached(verbose);
     if (cacheable && run_cached_line(kept)) return;
-    // Only lines that may be read again are kept: those of a loop, or any after a goto.
-    const bool keep = cacheable && (loop_active() || input.lines_read_again);
+    // Only a line read a second time is kept (a loop's body, lines a goto returned to): a line
+    // read once, even in a loop that runs once, is not worth its memory.
+    const bool keep = cacheable && input.input_offset < input.lines_read_upto;
     const std::int64_t line_offset = input.input_offset;
     std::string text;
     bool had_history, noted = false;
@@ -133,6 +135,7 @@ void read_and_run_line(bool catch_errors, WordList& line, CommandTree& tree,
         had_history = lex_line(line);
         noted = note && lex_idle() && input_reads_plain_text() && note->text(text);
     }
+    input.lines_read_upto = std::max(input.lines_read_upto, input.input_offset);
     if ((had_history && !errors.pending_error && shell.interactive) || verbose) {
         print_word_list(diagnostic_stream, line);
         std::fflush(diagnostic_stream);

@@ -32,10 +32,12 @@ void builtin_alias(WordVector& words, CommandNode&) {
     CharString name = words[1];
     str_strip(name);
     var_store(name, expand_value(WordVector(words.begin() + 2, words.end())), aliases);
+    ++aliases_generation;
 }
 
 void builtin_unalias(WordVector& words, CommandNode&) {
     var_unset_matching(words, aliases);
+    ++aliases_generation;
 }
 
 void builtin_history(WordVector& words, CommandNode&) {

@@ -4,8 +4,13 @@
 
 #include <csignal>
 #include <cstdio>
+#include <memory>
+#include <optional>
+#include <string>
 #include <string_view>
+#include <unordered_map>
 #include <utility>
+#include <vector>
 
 #include "complete/line_editor.h"
 #include "core/descriptors.h"
@@ -141,25 +146,27 @@ CharString last_word_of_line() {
     return last;
 }
 
+// An arm of a switch at the switch's own level: a case line or a default line.
+struct SwitchArm {
+    bool is_default = false;
+    CharString word;      ///< case: the pattern word as read, without its colon
+    std::size_t end = 0;  ///< where the arm's line ends, in bytes from the switch's search start
+};
+
+// True when the case word, substituted, matches the switch string.
+bool case_matches(const CharString& word, const CharString& goal) {
+    std::optional<CharString> label = substitute_one_word(word);
+    CharString pattern = label ? std::move(*label) : word;
+    str_strip(pattern);
+    return pattern_match(goal, pattern);
+}
+
 // Reads forward from the current input position and returns with the input positioned where
-// execution continues.
-void search_input(int kind, const CharString& goal) {
-    search.kind = kind;
-    search.goal = goal;
-    search.lookahead = 0;
-    if (kind == KW_GOTO) {
-        // A goto in eval text looks for its label in that text, from its first word.
-        InputPosition start;
-        if (input.eval.words) {
-            start.kind = INPUT_EVAL;
-            start.offset = -1;
-            start.vector_pos = 0;
-        } else {
-            start.kind = INPUT_FILE;
-            start.offset = 0;
-        }
-        input_seek(start);
-    }
+// execution continues: true when what was looked for was found, false when the search left its
+// level (an endif, end or endsw). A switch search notes in arms, when given, every arm it reads,
+// with its end counted from arms_from.
+bool search_forward(int kind, const CharString& goal, std::vector<SwitchArm>* arms,
+                    std::int64_t arms_from) {
     int level = 0;
     CharString word;
     for (;;) {
@@ -170,6 +177,7 @@ void search_input(int kind, const CharString& goal) {
             line_editor_note_prompt("? ");
         }
         bool found = false;
+        std::optional<SwitchArm> arm;
         if (!search_word(word)) {
             search_char();  // an empty line
             continue;
@@ -181,7 +189,7 @@ void search_input(int kind, const CharString& goal) {
                     // The rest of the line is left for the command loop.
                     unread_char(search.lookahead);
                     search.lookahead = 0;
-                    return;
+                    return true;
                 }
                 break;
             case KW_IF: {
@@ -211,14 +219,15 @@ void search_input(int kind, const CharString& goal) {
             case KW_CASE:
                 if (kind == KW_SWITCH && level == 0 && search_word(word)) {
                     if (str_last_char(word) == ':') word.pop_back();
-                    std::optional<CharString> label = substitute_one_word(word);
-                    CharString pattern = label ? std::move(*label) : word;
-                    str_strip(pattern);
-                    if (pattern_match(goal, pattern)) found = true;
+                    arm = SwitchArm{false, word, 0};
+                    if (case_matches(word, goal)) found = true;
                 }
                 break;
             case KW_DEFAULT:
-                if (kind == KW_SWITCH && level == 0) found = true;
+                if (kind == KW_SWITCH && level == 0) {
+                    found = true;
+                    arm = SwitchArm{true, {}, 0};
+                }
                 break;
             default:
                 break;
@@ -229,13 +238,128 @@ void search_input(int kind, const CharString& goal) {
                 if (str_last_char(word) == ':') {
                     word.pop_back();
                     if (kind == KW_GOTO && word == goal) found = true;
-                    if (kind == KW_SWITCH && equals(word, "default")) found = true;
+                    if (kind == KW_SWITCH && equals(word, "default")) {
+                        found = true;
+                        arm = SwitchArm{true, {}, 0};
+                    }
                 }
             }
         }
         skip_line();
-        if (found || level < 0) return;
+        if (arm && arms) {
+            arm->end = static_cast<std::size_t>(input.input_offset - arms_from);
+            arms->push_back(std::move(*arm));
+        }
+        if (found || level < 0) return found;
     }
+}
+
+// Where the searches of this input ended, learnt the first time each ran from a place, so that
+// the next one from there jumps. Each holds the bytes read on the way, and is taken only while
+// the input still has them: a script changed meanwhile is searched again.
+class SearchResults : public InputAttachment {
+  public:
+    // A search that ended at a fixed place (all but switch).
+    struct Place {
+        int kind = 0;
+        CharString goal;   ///< goto: the label
+        std::string text;  ///< the bytes from the search's start to its end
+        int pushback = 0;  ///< the character left pushed back (an else line's rest); 0 none
+    };
+    // The arms of a switch, as far as its searches have read.
+    struct Arms {
+        std::string text;             ///< the bytes from the search's start on, as far as read
+        std::vector<SwitchArm> arms;  ///< in the order of the text
+        bool complete = false;        ///< the endsw has been read: text ends after its line
+    };
+    std::unordered_map<std::int64_t, std::vector<Place>> places;  ///< by the search's start
+    std::unordered_map<std::int64_t, Arms> switches;              ///< by the search's start
+};
+
+SearchResults& search_results() {
+    if (!input.search_results) input.search_results = std::make_unique<SearchResults>();
+    return static_cast<SearchResults&>(*input.search_results);
+}
+
+// A switch search from a place searched before: the arms read then are tried in order, each
+// once the input is past its line (the input must still hold the bytes up to it), so that a
+// case word is substituted with the input where a search reading it would be. Past what is
+// known to hold, the search reads on and notes more.
+void search_switch(const CharString& goal) {
+    const std::int64_t start = input.input_offset;
+    SearchResults::Arms& known = search_results().switches[start];
+    const std::string_view text = known.text;
+    std::size_t done = 0;   // the bytes of text read past
+    std::size_t tried = 0;  // the arms read past
+    for (; tried < known.arms.size(); ++tried) {
+        const SwitchArm& arm = known.arms[tried];
+        if (!input_skip_text(text.substr(done, arm.end - done))) break;
+        done = arm.end;
+        if (arm.is_default || case_matches(arm.word, goal)) return;
+    }
+    if (tried == known.arms.size() && known.complete && input_skip_text(text.substr(done))) return;
+    known.text.resize(done);
+    known.arms.resize(tried);
+    known.complete = false;
+    std::vector<SwitchArm> arms;
+    TextNote note;
+    const bool found = search_forward(KW_SWITCH, goal, &arms, start);
+    std::string more;
+    if (!note.text(more)) return;
+    known.text += more;
+    known.complete = !found;
+    for (SwitchArm& arm : arms) known.arms.push_back(std::move(arm));
+}
+
+// Reads forward from the current input position and returns with the input positioned where
+// execution continues. From a place searched before, text of a file or pipe jumps to where the
+// search ended then.
+void search_input(int kind, const CharString& goal) {
+    search.kind = kind;
+    search.goal = goal;
+    search.lookahead = 0;
+    if (kind == KW_GOTO) {
+        // A goto in eval text looks for its label in that text, from its first word.
+        InputPosition start;
+        if (input.eval.words) {
+            start.kind = INPUT_EVAL;
+            start.offset = -1;
+            start.vector_pos = 0;
+        } else {
+            start.kind = INPUT_FILE;
+            start.offset = 0;
+        }
+        input_seek(start);
+    }
+    if (shell.interactive || session.history_loading || !input_reads_plain_text()) {
+        search_forward(kind, goal, nullptr, 0);
+        return;
+    }
+    if (kind == KW_SWITCH) {
+        search_switch(goal);
+        return;
+    }
+    const std::int64_t start = input.input_offset;
+    if (input.search_results) {
+        for (const SearchResults::Place& p : search_results().places[start]) {
+            if (p.kind != kind || p.goal != goal) continue;
+            if (!input_skip_text(p.text)) break;
+            unread_char(p.pushback);
+            return;
+        }
+    }
+    TextNote note;
+    search_forward(kind, goal, nullptr, 0);
+    SearchResults::Place found{kind, goal, {}, input.read_pushback};
+    if (!note.text(found.text)) return;
+    std::vector<SearchResults::Place>& places = search_results().places[start];
+    for (SearchResults::Place& p : places) {
+        if (p.kind == kind && p.goal == goal) {
+            p = std::move(found);
+            return;
+        }
+    }
+    places.push_back(std::move(found));
 }
 
 void loop_exit();

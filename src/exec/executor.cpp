@@ -8,6 +8,7 @@
 #include <cstring>
 #include <exception>
 #include <list>
+#include <memory>
 #include <vector>
 
 #include "core/descriptors.h"
@@ -111,33 +112,64 @@ bool substitutes_in_child(const CommandNode& node) {
             has_backquote(*node.input_word));
 }
 
-// The document's lines, read from the shell input the first time they are asked for.
-const WordVector& here_lines_of(CommandNode& node) {
-    if (!node.here_lines) node.here_lines = read_here_lines(*node.input_word);
-    return *node.here_lines;
+// The lines of the here documents of the trees being run, by node: the tree is left as parsed.
+// A subshell's body, run in its child, finds the lines its parent read for the whole tree.
+struct HereDocument {
+    const CommandNode* node;
+    WordVector lines;
+};
+std::vector<HereDocument> here_documents;
+
+// The document's lines, read from the shell input the first time they are asked for. The
+// latest reading wins: a tree run again inside its own run reads its documents again.
+const WordVector& here_lines_of(const CommandNode& node) {
+    for (auto d = here_documents.rbegin(); d != here_documents.rend(); ++d) {
+        if (d->node == &node) return d->lines;
+    }
+    WordVector lines = read_here_lines(*node.input_word);
+    return here_documents.emplace_back(HereDocument{&node, std::move(lines)}).lines;
 }
 
 // Every here document of a tree is read before any of its commands runs: its lines are the
 // shell's input, whichever process runs the command (a list run in the background is one
 // child) and whether it runs at all (the right side of && or ||). Their substitution comes
 // when the command runs.
-void read_documents_ahead(CommandNode* tree) {
+void read_documents_ahead(const CommandNode* tree) {
     if (!tree) return;
     if (!tree->left && !tree->right && !tree->body) {
-        if (tree->node_flags & FLAG_HERE_DOC) here_lines_of(*tree);
+        if (tree->node_flags & FLAG_HERE_DOC) {
+            here_documents.emplace_back(HereDocument{tree, read_here_lines(*tree->input_word)});
+        }
         return;
     }
-    std::vector<CommandNode*> pending{tree};
+    std::vector<const CommandNode*> pending{tree};
     while (!pending.empty()) {
-        CommandNode* node = pending.back();
+        const CommandNode* node = pending.back();
         pending.pop_back();
         if (!node) continue;
-        if (node->node_flags & FLAG_HERE_DOC) here_lines_of(*node);
+        if (node->node_flags & FLAG_HERE_DOC) {
+            here_documents.emplace_back(HereDocument{node, read_here_lines(*node->input_word)});
+        }
         pending.push_back(node->right.get());
         pending.push_back(node->left.get());
         pending.push_back(node->body.get());
     }
 }
+
+// The documents read for one run of a tree are let go when it ends, on every way out.
+class DocumentsOfRun {
+  public:
+    DocumentsOfRun() noexcept : before_(here_documents.size()) {}
+    ~DocumentsOfRun() {
+        here_documents.erase(here_documents.begin() + static_cast<std::ptrdiff_t>(before_),
+                             here_documents.end());
+    }
+    DocumentsOfRun(const DocumentsOfRun&) = delete;
+    DocumentsOfRun& operator=(const DocumentsOfRun&) = delete;
+
+  private:
+    std::size_t before_;
+};
 
 // A builtin run in the shell without redirections or pipes would only get copies of the
 // shell's own descriptors on 0, 1 and 2, and its output reaches the same files through the
@@ -194,12 +226,15 @@ struct HeldSigchldReset {
 
 // The end of a node: 0, 1 and 2 are released, unless an if or repeat running the node again
 // keeps them. What a builtin left in the streams goes where its output was meant to go.
-void release_std_fds(const CommandNode& node) {
-    if (!fds.fds_prepared || (node.node_flags & FLAG_REPEAT)) return;
+void release_std_fds(std::uint16_t node_flags) {
+    if (!fds.fds_prepared || (node_flags & FLAG_REPEAT)) return;
     std::fflush(output_stream);
     std::fflush(diagnostic_stream);
     close_std_fds();
 }
+
+std::uint16_t run_tree(const CommandNode* node, std::uint16_t inherited, JobGroup wants_terminal,
+                       PipeEnds* pipe_in, PipeEnds* pipe_out);
 
 // What runs in a child, or in the shell itself when the command does not fork.
 void run_command_here(CommandNode& node, const BuiltinEntry* builtin, PipeEnds* pipe_in,
@@ -225,10 +260,9 @@ void run_command_here(CommandNode& node, const BuiltinEntry* builtin, PipeEnds* 
     if (fds.shell_in >= 0) close(fds.shell_in);
     fds.shell_in = -1;
     fds.fds_prepared = false;
-    if (node.body) {
-        node.body->node_flags |= node.node_flags & FLAG_NO_INTERRUPT;
-        execute_tree(node.body.get(), JobGroup::NONE, nullptr, nullptr);
-    }
+    // The documents of the body were read with the whole tree.
+    run_tree(subshell_body(node), node.node_flags & FLAG_NO_INTERRUPT, JobGroup::NONE, nullptr,
+             nullptr);
     exit_with_status();
 }
 
@@ -324,9 +358,57 @@ pid_t shared_memory_fork(CommandNode& node, JobGroup wants_terminal, PipeEnds* p
     return pid;
 }
 
-void execute_command(CommandNode& node, JobGroup wants_terminal, PipeEnds* pipe_in,
-                     PipeEnds* pipe_out) {
+// Starts the run of a simple command or subshell of a tree: node gets the tree node's words
+// and redirections, and its flags with those handed down (inherited). The node's strings and
+// vector keep their room from its last run.
+void begin_run(const CommandNode& tree_node, std::uint16_t inherited, CommandNode& node) {
+    node.node_type = tree_node.node_type;
+    node.node_flags = tree_node.node_flags | inherited;
+    if (tree_node.input_word) {
+        node.input_word = *tree_node.input_word;
+    } else {
+        node.input_word.reset();
+    }
+    if (tree_node.output_word) {
+        node.output_word = *tree_node.output_word;
+    } else {
+        node.output_word.reset();
+    }
+    node.nice_value = tree_node.nice_value;
+    node.run_body = subshell_body(tree_node);
+    node.words = tree_node.words;
+}
+
+// The nodes of the runs under way, and spare ones kept for the next runs with the room of their
+// words: a loop body run again allocates nothing to copy its words.
+class RunNode {
+  public:
+    RunNode() {
+        if (spare_.empty()) {
+            node_ = std::make_unique<CommandNode>();
+        } else {
+            node_ = std::move(spare_.back());
+            spare_.pop_back();
+        }
+    }
+    ~RunNode() {
+        if (spare_.size() < SPARE_MAX) spare_.push_back(std::move(node_));
+    }
+    RunNode(const RunNode&) = delete;
+    RunNode& operator=(const RunNode&) = delete;
+    CommandNode& operator*() const noexcept { return *node_; }
+
+  private:
+    static constexpr std::size_t SPARE_MAX = 16;
+    static inline std::vector<std::unique_ptr<CommandNode>> spare_;
+    std::unique_ptr<CommandNode> node_;
+};
+
+// Runs the simple command or subshell tree_node through node, a node of its own for this run.
+void execute_command(const CommandNode& tree_node, std::uint16_t inherited, CommandNode& node,
+                     JobGroup wants_terminal, PipeEnds* pipe_in, PipeEnds* pipe_out) {
     HeldSigchldReset held_sigchld_reset;
+    begin_run(tree_node, inherited, node);
     const bool simple = node.node_type == CMD_SIMPLE;
     if (simple) {
         if (!node.words.empty() && !node.words[0].empty() && node.words[0][0] == quoted(0)) {
@@ -341,7 +423,7 @@ void execute_command(CommandNode& node, JobGroup wants_terminal, PipeEnds* pipe_
     if (node.node_flags & FLAG_PIPE_OUT) make_pipe(*pipe_out);
     if (node.node_flags & FLAG_HERE_DOC) {
         close(0);
-        read_here_document(*node.input_word, here_lines_of(node));
+        read_here_document(*node.input_word, here_lines_of(tree_node));
         if (shell.no_execute) close(0);
     }
     set_status(0);
@@ -371,7 +453,7 @@ void execute_command(CommandNode& node, JobGroup wants_terminal, PipeEnds* pipe_
         if (f & FLAG_PIPE_IN) {
             // Descriptor 0 holds the last read end of the pipe: released first, or a process
             // before the builtin that fills the pipe would never end.
-            release_std_fds(node);
+            release_std_fds(node.node_flags);
             wait_for_pipeline_before(background);
         }
         return;
@@ -410,26 +492,31 @@ void execute_command(CommandNode& node, JobGroup wants_terminal, PipeEnds* pipe_
     }
 }
 
-// The walk itself; the here documents of the tree have been read.
-void run_tree(CommandNode* node, JobGroup wants_terminal, PipeEnds* pipe_in, PipeEnds* pipe_out) {
+// The walk itself; the here documents of the tree have been read. inherited holds the flags
+// the nodes above hand down to this one; the tree itself is not changed. Returns the flags of
+// the node as its run left them (a builtin may take the background flag of its command).
+std::uint16_t run_tree(const CommandNode* node, std::uint16_t inherited, JobGroup wants_terminal,
+                       PipeEnds* pipe_in, PipeEnds* pipe_out) {
     // Lists and pipelines are walked in a loop rather than by recursion on their right side,
     // so that a line of many commands needs no deep stack. The pipes between the processes of
     // a pipeline live here, at stable addresses, until the walk is done.
     std::list<PipeEnds> pipes;
+    const CommandNode* const root = node;
+    const std::uint16_t root_flags = node ? node->node_flags | inherited : 0;
     while (node) {
-        if (node->node_flags & FLAG_BACKGROUND) wants_terminal = JobGroup::JOIN;
-        CommandNode* left = node->left.get();
-        CommandNode* right = node->right.get();
+        const std::uint16_t flags = node->node_flags | inherited;
+        if (flags & FLAG_BACKGROUND) wants_terminal = JobGroup::JOIN;
+        const CommandNode* left = node->left.get();
+        const CommandNode* right = node->right.get();
         switch (node->node_type) {
             case CMD_PIPE: {
-                left->node_flags |= node->node_flags & (FLAG_BACKGROUND | FLAG_PIPE_IN |
-                                                        FLAG_NO_INTERRUPT | FLAG_ERR_TOO);
-                left->node_flags |= FLAG_PIPE_OUT;
                 PipeEnds& p = pipes.emplace_back();
-                run_tree(left, wants_terminal, pipe_in, &p);
-                right->node_flags |= node->node_flags & (FLAG_BACKGROUND | FLAG_PIPE_OUT |
-                                                         FLAG_NO_FORK | FLAG_NO_INTERRUPT);
-                right->node_flags |= FLAG_PIPE_IN;
+                constexpr std::uint16_t to_left =
+                    FLAG_BACKGROUND | FLAG_PIPE_IN | FLAG_NO_INTERRUPT | FLAG_ERR_TOO;
+                run_tree(left, (flags & to_left) | FLAG_PIPE_OUT, wants_terminal, pipe_in, &p);
+                constexpr std::uint16_t to_right =
+                    FLAG_BACKGROUND | FLAG_PIPE_OUT | FLAG_NO_FORK | FLAG_NO_INTERRUPT;
+                inherited = (flags & to_right) | FLAG_PIPE_IN;
                 // The right side is walked in this loop too: a pipe nests to the right.
                 if (wants_terminal != JobGroup::NONE) wants_terminal = JobGroup::JOIN;
                 pipe_in = &p;
@@ -438,42 +525,46 @@ void run_tree(CommandNode* node, JobGroup wants_terminal, PipeEnds* pipe_in, Pip
             }
             case CMD_LIST:
             case CMD_OR:
-            case CMD_AND:
+            case CMD_AND: {
+                std::uint16_t left_flags = 0;
                 if (left) {
-                    left->node_flags |= node->node_flags & FLAG_NO_INTERRUPT;
-                    run_tree(left, wants_terminal, nullptr, nullptr);
+                    left_flags =
+                        run_tree(left, flags & FLAG_NO_INTERRUPT, wants_terminal, nullptr, nullptr);
                 }
                 if (node->node_type == CMD_LIST) {
-                    if (left && (left->node_flags & FLAG_BACKGROUND) && right &&
+                    if ((left_flags & FLAG_BACKGROUND) && right &&
                         !(right->node_flags & FLAG_BACKGROUND)) {
                         announce_background_job();
                     }
                 } else {
                     bool success = parse_number(var_value("status")) == 0;
-                    if (success == (node->node_type == CMD_OR)) return;
+                    if (success == (node->node_type == CMD_OR)) return root_flags;
                 }
-                if (right) {
-                    right->node_flags |= node->node_flags & (FLAG_NO_FORK | FLAG_NO_INTERRUPT);
-                }
-                release_std_fds(*node);
+                inherited = flags & (FLAG_NO_FORK | FLAG_NO_INTERRUPT);
+                release_std_fds(flags);
                 node = right;
                 pipe_in = pipe_out = nullptr;
                 continue;
+            }
             case CMD_SIMPLE:
-            case CMD_SUBSHELL:
-                execute_command(*node, wants_terminal, pipe_in, pipe_out);
-                release_std_fds(*node);
-                return;
+            case CMD_SUBSHELL: {
+                RunNode run;
+                execute_command(*node, inherited, *run, wants_terminal, pipe_in, pipe_out);
+                release_std_fds((*run).node_flags);
+                return node == root ? (*run).node_flags : root_flags;
+            }
             default:
-                return;
+                return root_flags;
         }
     }
+    return root_flags;
 }
 
 }  // namespace
 
-void execute_tree(CommandNode* node, JobGroup wants_terminal, PipeEnds* pipe_in,
+void execute_tree(const CommandNode* node, JobGroup wants_terminal, PipeEnds* pipe_in,
                   PipeEnds* pipe_out) {
+    DocumentsOfRun documents;
     read_documents_ahead(node);
-    run_tree(node, wants_terminal, pipe_in, pipe_out);
+    run_tree(node, 0, wants_terminal, pipe_in, pipe_out);
 }

@@ -10,6 +10,7 @@ struct PipeEnds {
 };
 
 /// Runs a tree, its children in process groups as wants_terminal says. pipe_in is the pipe from
-/// the left, pipe_out where a pipe to the right is made; either may be null.
-void execute_tree(CommandNode* node, JobGroup wants_terminal, PipeEnds* pipe_in,
+/// the left, pipe_out where a pipe to the right is made; either may be null. The tree is left
+/// as it is: it may be run again.
+void execute_tree(const CommandNode* node, JobGroup wants_terminal, PipeEnds* pipe_in,
                   PipeEnds* pipe_out);

@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <string_view>
+#include <vector>
 
 #include "core/chars.h"
 
@@ -34,11 +36,40 @@ struct WordCursor {
     bool used_up = false;               ///< eval only: the words are exhausted
 };
 
+/// Text kept in memory in blocks of INPUT_BLOCK_SIZE, each allocated whole when it is first
+/// written: the text grows without being copied and without room to spare past its last block.
+class TextBlocks {
+  public:
+    /// The byte at index i, which has been written; the bytes after it to the end of its block
+    /// follow it in memory.
+    const char& at(std::size_t i) const {
+        return blocks_[i / INPUT_BLOCK_SIZE][i % INPUT_BLOCK_SIZE];
+    }
+    /// Where the bytes from index i to the end of its block are stored (the block is allocated
+    /// when it is new; i is at most one block past the last one).
+    char* room_at(std::size_t i);
+    /// Frees the first n blocks; the indexes of the rest go down by n blocks.
+    void drop_blocks(std::size_t n);
+    /// Frees every block.
+    void clear() noexcept { blocks_.clear(); }
+
+  private:
+    std::vector<std::unique_ptr<char[]>> blocks_;
+};
+
+/// Something a higher floor learns about the text of one input and keeps with it (parsed
+/// lines, the places control-flow searches found): dropped with the input, set aside with it
+/// by sourcing, never consulted for another input.
+class InputAttachment {
+  public:
+    virtual ~InputAttachment() = default;
+};
+
 /// The state of the input (the descriptor read is fds.shell_in); sourcing saves it whole and
 /// installs a fresh one.
 struct InputState {
-    std::string memory;             ///< in-memory mode: text from memory_start to buffer_end
-    std::int64_t memory_start = 0;  ///< offset of memory[0], a multiple of the block size
+    TextBlocks memory;              ///< in-memory mode: text from memory_start to buffer_end
+    std::int64_t memory_start = 0;  ///< offset of memory's first byte, a multiple of the block size
     std::int64_t input_offset = 0;  ///< offset of the next character to deliver
     std::int64_t buffer_start = 0;  ///< seekable mode: offset of window[0]
     std::int64_t buffer_end = 0;    ///< one past the last character obtained
@@ -54,6 +85,12 @@ struct InputState {
     int read_pushback = 0;                         ///< one character pushed back; 0 none
     int eof_retries = 0;                           ///< consecutive ends of file from a terminal
     bool descriptor_finished = false;  ///< a pipe thrown away by input_to_eof reads as ended
+    std::int64_t noted_from = -1;      ///< the offset text is noted from (TextNote); -1 none
+    std::string noted;                 ///< seekable mode: the noted text that has left the window
+    bool noted_broken = false;         ///< the position was moved while text was noted
+    std::int64_t lines_read_upto = 0;  ///< the furthest offset the command loop read lines to
+    std::unique_ptr<InputAttachment> parsed_lines;    ///< the command loop's parsed lines
+    std::unique_ptr<InputAttachment> search_results;  ///< where control-flow searches ended
 };
 extern InputState input;
 
@@ -107,5 +144,26 @@ void input_check_seekable();
 void input_release();
 /// True when the next character must really be read from the descriptor.
 bool input_at_buffer_end();
+
+/// True when the next character comes plainly from the descriptor's text: nothing is pushed
+/// back, and no alias, eval or -c text is being read, nor one line for -t. Text read from here
+/// may be noted and skipped.
+bool input_reads_plain_text();
+/// Notes the text read from the current position on, for the life of the guard (one at a time).
+class TextNote {
+  public:
+    TextNote() noexcept;
+    ~TextNote();
+    TextNote(const TextNote&) = delete;
+    TextNote& operator=(const TextNote&) = delete;
+    /// The bytes read since the note began, up to the current position, as they were delivered;
+    /// false when they cannot be told (the position was moved meanwhile, or text before the
+    /// kept blocks was meant).
+    bool text(std::string& out) const;
+};
+/// Reads past text when the descriptor's text goes on with exactly these bytes from the current
+/// position (reading it from the descriptor as read_char would); otherwise the position stays.
+/// For a position where input_reads_plain_text holds.
+bool input_skip_text(std::string_view text);
 /// Throws away all pending input (the rest of a script, the typed-ahead line, loops).
 void input_to_eof();

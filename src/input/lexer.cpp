@@ -66,6 +66,11 @@ void lex_reset() {
     lexer.history_words.clear();
 }
 
+bool lex_idle() {
+    return !(lexer.lex_pushback | lexer.lex_deferred) && !lexer.history_active &&
+           lexer.lookahead_pos >= lexer.lookahead_text.size();
+}
+
 int get_char(int request) {
     // Nothing pushed back or put ahead: the next character comes straight from the input.
     if (!(lexer.lex_pushback | lexer.lex_deferred) && !lexer.history_active &&

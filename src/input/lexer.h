@@ -48,3 +48,6 @@ void unget_deferred(int c);
 void lex_push_text(CharView text);
 /// Clears every pushed-back character and the lookahead.
 void lex_reset();
+/// True when nothing is pushed back or put ahead and no history words are being delivered:
+/// the next character the lexer reads is the input's.
+bool lex_idle();

@@ -98,7 +98,7 @@ void CommandText::add_tree(const CommandNode* node) {
             break;
         case CMD_SUBSHELL:
             add("( ");
-            add_tree(node->body.get());
+            add_tree(subshell_body(*node));
             add(" )");
             break;
         case CMD_PIPE:

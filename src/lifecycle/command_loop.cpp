@@ -5,10 +5,14 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
 #include <cstring>
+#include <memory>
+#include <optional>
+#include <string>
 #include <utility>
 
 #include "core/descriptors.h"
@@ -29,6 +33,7 @@
 #include "lifecycle/interrupts.h"
 #include "lifecycle/prompt.h"
 #include "parse/aliases.h"
+#include "parse/line_cache.h"
 #include "parse/parser.h"
 #include "vars/variables.h"
 
@@ -70,8 +75,35 @@ void end_of_input() {
 
 namespace {
 
-// One pass over one line: read it, enter it in the history, expand, parse, run.
-void read_and_run_line(bool catch_errors, WordList& line, CommandTree& tree) {
+// Whether the line about to be read may be taken from the cache of parsed lines, or kept in it:
+// text of a file or pipe read plainly (see input_reads_plain_text) with nothing left in the
+// lexer, not a terminal's, not history being loaded, and not under verbose, which prints each
+// line as it is read.
+bool line_may_be_cached(bool verbose) {
+    return !verbose && !shell.interactive && !session.history_loading && input_reads_plain_text() &&
+           lex_idle();
+}
+
+// Runs the line at the current position as it was parsed before, when the cache holds it and
+// the input goes on with its bytes; false (nothing read) otherwise. The position and the line
+// start are left as reading the line would leave them.
+bool run_cached_line(std::shared_ptr<const CommandNode>& kept) {
+    const std::int64_t start = input.input_offset;
+    const ParsedLine* cached = cached_line(start);
+    if (!cached || !input_skip_text(cached->text)) return false;
+    lexer.line_start = InputPosition{INPUT_FILE, start, -1};
+    lexer.had_history = false;
+    kept = cached->tree;
+    hold_interrupts();
+    execute_tree(kept.get(), job_group_of_shell(), nullptr, nullptr);
+    return true;
+}
+
+// One pass over one line: read it, enter it in the history, expand, parse, run. A line that
+// may be read again is kept parsed (in kept) unless its reading depended on more than its bytes,
+// the aliases and the history characters: history substitution took place in it.
+void read_and_run_line(bool catch_errors, WordList& line, CommandTree& tree,
+                       std::shared_ptr<const CommandNode>& kept) {
     history.print_only = session.history_loading;
     let_interrupts_through();
     if (stop_warned > 0) --stop_warned;
@@ -88,8 +120,23 @@ void read_and_run_line(bool catch_errors, WordList& line, CommandTree& tree) {
         input_done = true;
         return;
     }
-    bool had_history = lex_line(line);
-    if ((had_history && !errors.pending_error && shell.interactive) || var_lookup("verbose")) {
+    const bool verbose = var_lookup("verbose") != nullptr;
+    const bool cacheable = line_may_be_cached(verbose);
+    if (cacheable && run_cached_line(kept)) return;
+    // Only a line read a second time is kept (a loop's body, lines a goto returned to): a line
+    // read once, even in a loop that runs once, is not worth its memory.
+    const bool keep = cacheable && input.input_offset < input.lines_read_upto;
+    const std::int64_t line_offset = input.input_offset;
+    std::string text;
+    bool had_history, noted = false;
+    {
+        std::optional<TextNote> note;
+        if (keep) note.emplace();
+        had_history = lex_line(line);
+        noted = note && lex_idle() && input_reads_plain_text() && note->text(text);
+    }
+    input.lines_read_upto = std::max(input.lines_read_upto, input.input_offset);
+    if ((had_history && !errors.pending_error && shell.interactive) || verbose) {
         print_word_list(diagnostic_stream, line);
         std::fflush(diagnostic_stream);
     }
@@ -99,9 +146,16 @@ void read_and_run_line(bool catch_errors, WordList& line, CommandTree& tree) {
     }
     if (!session.history_loading) error_raise_pending();
     if (history.print_only) throw LoopReturn{};
-    expand_aliases(line);
+    const bool alias_history = expand_aliases(line);
     tree = parse_commands(line.first(), line.head(), 0);
     error_raise_pending();
+    if (noted && !had_history && !alias_history) {
+        kept = std::move(tree);
+        cache_line(line_offset, ParsedLine{std::move(text), kept, aliases_generation,
+                                           lexer.history_char, lexer.quick_sub_char});
+        execute_tree(kept.get(), job_group_of_shell(), nullptr, nullptr);
+        return;
+    }
     execute_tree(tree.get(), job_group_of_shell(), nullptr, nullptr);
 }
 
@@ -115,7 +169,8 @@ void run_command_loop(bool catch_errors) {
             try {
                 WordList line;
                 CommandTree tree;
-                read_and_run_line(catch_errors, line, tree);
+                std::shared_ptr<const CommandNode> kept;
+                read_and_run_line(catch_errors, line, tree, kept);
                 if (input_done) {
                     input_done = false;
                     return;

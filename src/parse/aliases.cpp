@@ -47,6 +47,9 @@ class AliasReading {
     InputPosition line_start_;
 };
 
+// Set when history substitution took place in an alias's text while the line was expanded.
+bool alias_had_history = false;
+
 bool scan_command_list(WordList& line, LexWord* first, LexWord* end);
 
 // Expands the command [p, e) when its word names an alias; true when the line changed.
@@ -68,6 +71,7 @@ bool expand_command(WordList& line, LexWord* p, LexWord* e) {
         AliasReading reading(*text, p->prev, e);
         had_history = lex_line(fresh);
     }
+    alias_had_history |= had_history;
     error_raise_pending();
     if (!p->word.empty() && fresh.first() != fresh.head() && fresh.first()->word == p->word) {
         fresh.first()->word.insert(fresh.first()->word.begin(), ALIAS_MARKER);
@@ -104,14 +108,15 @@ bool scan_command_list(WordList& line, LexWord* first, LexWord* end) {
 
 }  // namespace
 
-void expand_aliases(WordList& line) {
+bool expand_aliases(WordList& line) {
     int restarts = ALIAS_RESTARTS;
     history.hash_ref_budget = HASH_REF_BUDGET;
+    alias_had_history = false;
     // Each replacement begins a new scan of the whole line.
     for (;;) {
         if (--restarts == 0) error_raise(ERR_ALIAS_LOOP);
         LexWord* first = line.first();
         while (first != line.head() && is_separator(first)) first = first->next;
-        if (!scan_command_list(line, first, line.head())) return;
+        if (!scan_command_list(line, first, line.head())) return alias_had_history;
     }
 }

@@ -149,7 +149,7 @@ void put_tree(std::string& out, const CommandNode* node) {
             break;
         case CMD_SUBSHELL:
             out += ' ';
-            put_tree(out, node->body.get());
+            put_tree(out, subshell_body(*node));
             break;
         default:
             break;

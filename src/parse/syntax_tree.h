@@ -34,6 +34,10 @@ enum NodeFlag : std::uint16_t {
 };
 
 /// One node of the tree; a node owns its operands, body and words.
+///
+/// A tree is never changed once parsed: the command loop may keep it and run it again. What one
+/// run of a simple command or subshell changes (its words, its flags, the flags handed down from
+/// the nodes around it) lives in a node of its own that the executor makes for the run.
 struct CommandNode {
     std::uint16_t node_type = 0;
     std::uint16_t node_flags = 0;
@@ -43,8 +47,8 @@ struct CommandNode {
     std::unique_ptr<CommandNode> right;     ///< pipe, list, or, and: second operand
     WordVector words;                       ///< simple: the command's words
     std::unique_ptr<CommandNode> body;      ///< subshell: the list inside the parentheses
+    const CommandNode* run_body = nullptr;  ///< the run of a subshell: the tree's body (not owned)
     std::int32_t nice_value = 0;            ///< priority increment under FLAG_NICE
-    std::optional<WordVector> here_lines;   ///< FLAG_HERE_DOC: the document's lines, once read
 
     CommandNode() = default;
     CommandNode(CommandNode&&) = default;
@@ -54,6 +58,11 @@ struct CommandNode {
 };
 
 using CommandTree = std::unique_ptr<CommandNode>;
+
+/// The list inside a subshell's parentheses, in a tree or in the run of one.
+inline const CommandNode* subshell_body(const CommandNode& node) {
+    return node.body ? node.body.get() : node.run_body;
+}
 
 /// A one-line debug form of a tree, for tests: (list - (simple ls)) and so on.
 std::string debug_tree(const CommandNode* node);

@@ -11,6 +11,7 @@
 
 VariableTree shell_variables;
 VariableTree aliases;
+std::uint64_t aliases_generation = 0;
 bool filec_enabled = false;
 bool edit_enabled = false;
 

@@ -25,6 +25,8 @@ using VariableTree = std::map<CharString, WordVector, NameLess>;
 extern VariableTree shell_variables;
 /// The aliases.
 extern VariableTree aliases;
+/// Bumped by every change of the aliases: what was expanded under other ones is expanded again.
+extern std::uint64_t aliases_generation;
 
 /// The value of the named entry, or null when it is not set.
 const WordVector* var_lookup(CharView name, const VariableTree& tree = shell_variables);

@@ -400,11 +400,11 @@ class HereDocTest : public SubstTest {
   protected:
     void SetUp() override {
         SubstTest::SetUp();
-        saved_input_ = input;
+        saved_input_ = std::move(input);
         saved_zero_ = dup(0);
     }
     void TearDown() override {
-        input = saved_input_;
+        input = std::move(saved_input_);
         dup2(saved_zero_, 0);
         close(saved_zero_);
         SubstTest::TearDown();

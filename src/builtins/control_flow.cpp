@@ -172,6 +172,7 @@ bool search_forward(int kind, const CharString& goal, std::vector<SwitchArm>* ar
     for (;;) {
         // A child has no share of the shell's input (it reads as ended): nothing to prompt for.
         if (shell.interactive && input_at_buffer_end() && !input.descriptor_finished) {
+            line_editor_before_prompt();
             std::fputs("? ", output_stream);
             std::fflush(output_stream);
             line_editor_note_prompt("? ");

@@ -124,6 +124,7 @@ void read_here_document(const CharString& terminator, const WordVector& lines) {
     HereOutput out;
     WordVector line(1);  // the line being substituted, as the only input word
     CharString substituted;
+    WordVector output;  // the output of the commands of a line
     for (const CharString& text : lines) {
         if (quoted_terminator || shell.no_execute) {
             out.put_line(text);
@@ -135,8 +136,9 @@ void read_here_document(const CharString& terminator, const WordVector& lines) {
             out.put_line(substituted);
             continue;
         }
-        for (const CharString& word : reentry.command_substitute(substituted, true))
-            out.put_line(word);
+        output.clear();
+        reentry.command_substitute(substituted, true, output);
+        for (const CharString& word : output) out.put_line(word);
     }
     out.flush();
     lseek(0, 0, SEEK_SET);

@@ -20,7 +20,6 @@
 namespace {
 
 constexpr std::size_t WORD_ROOM = 1019;         // characters of a word; 1020 with its end
-constexpr std::size_t NAME_ROOM = 30;           // characters of a variable name
 constexpr std::size_t SUBSCRIPT_ROOM = 119;     // characters between [ and ]
 constexpr std::size_t DOLLAR_LINE_ROOM = 1022;  // characters of a line read by $<
 constexpr std::size_t MODIFIER_ROOM = 1020;     // Chars of the modifier list of one construct
@@ -409,7 +408,7 @@ void read_dollar() {
         if (c != '_' && !char_is_alpha(static_cast<Char>(c))) error_raise(ERR_VAR_ALPHANUMERIC);
         CharString name;
         for (; c == '_' || char_is_alnum(static_cast<Char>(c)); c = subst_get_char(false)) {
-            if (name.size() >= NAME_ROOM) error_raise(ERR_VAR_NAME_TOO_LONG);
+            if (name.size() >= VAR_NAME_ROOM) error_raise(ERR_VAR_NAME_TOO_LONG);
             name += static_cast<Char>(c);
         }
         next = c;

@@ -7,9 +7,9 @@
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
+#include <forward_list>
 #include <initializer_list>
 #include <limits>
-#include <vector>
 
 #include "core/descriptors.h"
 #include "core/errors.h"
@@ -55,6 +55,24 @@ ProcessEntry* other_job(ProcessEntry* leader) {
 ProcessEntry* find_pid(pid_t pid) {
     auto it = jobs.by_pid.find(pid);
     return it == jobs.by_pid.end() ? nullptr : it->second;
+}
+
+// The child owns none of the shell's jobs. Forgetting them one by one would write into every
+// entry, and so make the child copy every page of the table from the shell: with many jobs
+// alive each child would cost more than the last. The table is put aside whole instead (where
+// it stays reachable and is never looked at) and the child starts with an empty one, as it
+// would be with every job forgotten. A job put aside by held_job is forgotten as before, so
+// that taking it back gives a forgotten job.
+void leave_jobs_in_child() {
+    static std::forward_list<JobTable> put_aside;
+    ProcessEntry* held = jobs.held_job;
+    if (held && held->pid != 0) forget_job(held);
+    JobTable fresh;
+    fresh.held_job = held;
+    fresh.notes_pending = jobs.notes_pending;
+    fresh.no_children_left = jobs.no_children_left;
+    put_aside.push_front(std::move(jobs));
+    jobs = std::move(fresh);
 }
 
 // The CPU seconds from which a process is reported: the first word of time. Reaping never
@@ -171,9 +189,7 @@ pid_t fork_child(CommandNode* node, JobGroup wants_terminal) {
     if (pid == 0) {
         record_start_usage();
         pid_t group = jobs.job_in_progress ? jobs.job_in_progress->leader_pid : getpid();
-        const std::vector<ProcessEntry*> live(jobs.leaders.begin(), jobs.leaders.end());
-        for (ProcessEntry* leader : live) forget_job(leader);
-        jobs.job_in_progress = nullptr;
+        leave_jobs_in_child();
         leave_shell_input();
         ++shell.fork_depth;
         signal_records = SignalRecords{};

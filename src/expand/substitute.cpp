@@ -608,10 +608,20 @@ WordVector substitute_words(const WordVector& words) {
 
 void substitute_command_words(CommandNode& node) {
     if (shell.no_execute) return;
+    // The words are built in a vector that keeps its room from one command to the next: it
+    // takes the place of the node's words, whose vector becomes the next one's.
+    static WordVector built;
     for (const CharString& word : node.words) {
         for (Char c : word) {
             if (char_is(c, CC_DOLLAR | CC_QUOTE | CC_BACKQUOTE | CC_ESCAPE)) {
-                node.words = substitute_words(node.words);
+                built.clear();
+                {
+                    SubstReader reader(node.words);
+                    while (build_word(built)) {
+                    }
+                }
+                node.words.swap(built);
+                built.clear();
                 return;
             }
         }

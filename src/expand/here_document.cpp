@@ -164,10 +164,6 @@ void substitute_line(const WordVector& words, CharString& out) {
     }
 }
 
-// substitute_line for a line without a backslash or NUL in which every $ is a plain $name of
-// a set variable whose value holds no backslash: the runs between the names and the values (their
-// words joined by blanks) are copied as they are. False, with out unspecified, for any other
-// line, which the reader then takes, and which may end in an error.
 // The variable a line looked up last, kept while the lines go through substitute_plain_line
 // one after another: nothing else runs meanwhile that could set or unset a variable.
 struct LastLookup {

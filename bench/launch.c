@@ -1,18 +1,25 @@
 /* Runs a command RUNS times, one after another, and reports each run on its own output as
    "wall-seconds cpu-seconds peak-KiB status". The command's output goes to OUT (truncated for
-   each run), its input and diagnostics to /dev/null. Forking from this small program, rather
+   each run), its diagnostics to /dev/null, its input comes from IN (-i) or /dev/null. Forking from this small program, rather
    than from the driver, keeps the driver's memory out of the children's peak. */
 #include <fcntl.h>
 #include <stdio.h>
 #include <stdlib.h>
+#include <string.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <time.h>
 #include <unistd.h>
 
 int main(int argc, char** argv) {
+    const char* input = "/dev/null";
+    if (argc > 2 && strcmp(argv[1], "-i") == 0) {
+        input = argv[2];
+        argv += 2;
+        argc -= 2;
+    }
     if (argc < 4) {
-        fprintf(stderr, "usage: launch RUNS OUT command...\n");
+        fprintf(stderr, "usage: launch [-i IN] RUNS OUT command...\n");
         return 2;
     }
     int runs = atoi(argv[1]);
@@ -21,7 +28,7 @@ int main(int argc, char** argv) {
         clock_gettime(CLOCK_MONOTONIC, &a);
         pid_t pid = fork();
         if (pid == 0) {
-            int in = open("/dev/null", O_RDONLY);
+            int in = open(input, O_RDONLY);
             int out = open(argv[2], O_WRONLY | O_CREAT | O_TRUNC, 0644);
             int err = open("/dev/null", O_WRONLY);
             dup2(in, 0);

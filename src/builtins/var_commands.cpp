@@ -1,5 +1,6 @@
 #include "builtins/var_commands.h"
 
+#include <cstdint>
 #include <cstdio>
 
 #include "core/descriptors.h"
@@ -63,7 +64,29 @@ CharString eval_word(const WordVector& words, std::size_t& cursor) {
 }
 
 // current op operand, evaluated as an expression; an empty current word is left out.
+// A number as format_number writes it, of nine digits at most, so that the sum or difference
+// of two stays well inside 32 bits; a minus sign only where minus_ok.
+bool small_number(const CharString& word, bool minus_ok, std::int32_t& n) {
+    std::size_t at = minus_ok && !word.empty() && word[0] == '-' ? 1 : 0;
+    std::size_t digits = word.size() - at;
+    if (digits == 0 || digits > 9 || (word[at] == '0' && digits > 1)) return false;
+    n = 0;
+    for (std::size_t i = at; i < word.size(); ++i) {
+        if (word[i] < '0' || word[i] > '9') return false;
+        n = n * 10 + (word[i] - '0');
+    }
+    if (at) n = -n;
+    return true;
+}
+
 CharString combine(const CharString& current, Char op, const CharString& operand) {
+    // @ name++, --, += and -= on numbers, the common case, without the evaluator: it reads
+    // these words as the same numbers and gives the same sum.
+    std::int32_t a = 0, b = 0;
+    if ((op == '+' || op == '-') && small_number(current, false, a) &&
+        small_number(operand, true, b)) {
+        return format_number(op == '+' ? a + b : a - b);
+    }
     WordVector expr;
     if (!current.empty()) expr.push_back(current);
     expr.push_back(CharString(1, op));

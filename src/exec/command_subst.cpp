@@ -136,8 +136,7 @@ void run_and_collect(const CharString& command, OutputWords& out) {
 
 }  // namespace
 
-WordVector command_substitute(const CharString& word, bool literal) {
-    WordVector words;
+void command_substitute(const CharString& word, bool literal, WordVector& words) {
     OutputWords out(words, false, literal);
     std::size_t i = 0;
     for (;;) {
@@ -147,7 +146,7 @@ WordVector command_substitute(const CharString& word, bool literal) {
         }
         if (i >= word.size()) {
             if (!out.current().empty()) out.end_word();
-            return words;
+            return;
         }
         std::size_t start = ++i;
         while (i < word.size() && word[i] != '`') {

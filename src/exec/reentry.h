@@ -17,8 +17,8 @@ struct CommandNode;
 /// The hooks of the three recursion points.
 struct Reentry {
     // Expansion runs commands.
-    /// Runs the backquoted commands of a word and returns the words of their output.
-    WordVector (*command_substitute)(const CharString& word, bool literal) = nullptr;
+    /// Runs the backquoted commands of a word and appends the words of their output to words.
+    void (*command_substitute)(const CharString& word, bool literal, WordVector& words) = nullptr;
     /// Runs words [first, end) as a command line in a child and returns its exit status.
     std::int32_t (*run_brace_command)(const WordVector& words, std::size_t first,
                                       std::size_t end) = nullptr;

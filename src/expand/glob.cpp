@@ -121,9 +121,7 @@ WordVector expand_special(const WordVector& words) {
             out.push_back(w);
             continue;
         }
-        WordVector produced = reentry.command_substitute(w, false);
-        out.insert(out.end(), std::make_move_iterator(produced.begin()),
-                   std::make_move_iterator(produced.end()));
+        reentry.command_substitute(w, false, out);
     }
     if (variable_is_set("noglob")) return out;
     brace_expand(out);

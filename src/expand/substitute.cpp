@@ -20,7 +20,6 @@
 namespace {
 
 constexpr std::size_t WORD_ROOM = 1019;         // characters of a word; 1020 with its end
-constexpr std::size_t NAME_ROOM = 30;           // characters of a variable name
 constexpr std::size_t SUBSCRIPT_ROOM = 119;     // characters between [ and ]
 constexpr std::size_t DOLLAR_LINE_ROOM = 1022;  // characters of a line read by $<
 constexpr std::size_t MODIFIER_ROOM = 1020;     // Chars of the modifier list of one construct
@@ -409,7 +408,7 @@ void read_dollar() {
         if (c != '_' && !char_is_alpha(static_cast<Char>(c))) error_raise(ERR_VAR_ALPHANUMERIC);
         CharString name;
         for (; c == '_' || char_is_alnum(static_cast<Char>(c)); c = subst_get_char(false)) {
-            if (name.size() >= NAME_ROOM) error_raise(ERR_VAR_NAME_TOO_LONG);
+            if (name.size() >= VAR_NAME_ROOM) error_raise(ERR_VAR_NAME_TOO_LONG);
             name += static_cast<Char>(c);
         }
         next = c;
@@ -609,10 +608,20 @@ WordVector substitute_words(const WordVector& words) {
 
 void substitute_command_words(CommandNode& node) {
     if (shell.no_execute) return;
+    // The words are built in a vector that keeps its room from one command to the next: it
+    // takes the place of the node's words, whose vector becomes the next one's.
+    static WordVector built;
     for (const CharString& word : node.words) {
         for (Char c : word) {
             if (char_is(c, CC_DOLLAR | CC_QUOTE | CC_BACKQUOTE | CC_ESCAPE)) {
-                node.words = substitute_words(node.words);
+                built.clear();
+                {
+                    SubstReader reader(node.words);
+                    while (build_word(built)) {
+                    }
+                }
+                node.words.swap(built);
+                built.clear();
                 return;
             }
         }

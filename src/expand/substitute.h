@@ -11,6 +11,8 @@
 
 /// What subst_get_char returns after the last character of its input.
 inline constexpr int SUBST_END = -1;
+/// Characters of a variable name in a $ construct, at most.
+inline constexpr std::size_t VAR_NAME_ROOM = 30;
 
 /// Substitutes the words of a simple command in place when one of them holds an unquoted $,
 /// quote, backquote or backslash; does nothing under -n.

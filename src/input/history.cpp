@@ -29,6 +29,10 @@ HistoryEntry::~HistoryEntry() {
     while (older) older = std::move(older->next);
 }
 
+std::int32_t HistoryEntry::reference_number() const {
+    return static_cast<std::int32_t>(use_key + history.listings);
+}
+
 namespace {
 
 constexpr std::size_t EVENT_TEXT_ROOM = 30;      // characters of an event's search text kept
@@ -94,11 +98,25 @@ WordVector aliased_command() {
     return words_of(history.alias_event_start->next, history.alias_event_end);
 }
 
+// Gives an event not in the last-used order its reference number and its place there: the end
+// (amortized constant time), unless listings since the other events' last uses raised their numbers
+// above it.
+void place_by_use(HistoryEntry& e, std::int64_t reference) {
+    e.use_key = reference - history.listings;
+    e.use = history.last_used.emplace_hint(history.last_used.end(), e.use_key, &e);
+}
+
+// Sets an event's reference number, moving it in the last-used order.
+void set_reference(HistoryEntry& e, std::int64_t reference) {
+    history.last_used.erase(e.use);
+    place_by_use(e, reference);
+}
+
 // Selects the event of the given number; false (with the error recorded) when there is none.
 bool select_number(std::int64_t n, WordVector& words) {
     for (HistoryEntry* e = history.history_list.get(); e; e = e->next.get()) {
         if (e->event_number == n) {
-            e->reference_number = history.current_event;
+            set_reference(*e, history.current_event);
             words = words_of(*e);
             return true;
         }
@@ -525,27 +543,29 @@ bool apply_modifiers(WordVector& words, bool colon_read) {
 
 void history_enter(std::int32_t number, WordList& words, bool copy) {
     auto entry = std::make_unique<HistoryEntry>();
-    entry->event_number = entry->reference_number = number;
+    entry->event_number = number;
     if (copy) {
         copy_word_list(entry->words, words);
     } else {
         entry->words.splice_before(entry->words.head(), words, words.first(), words.head());
     }
+    place_by_use(*entry, number);
+    if (history.history_list) history.history_list->newer = entry.get();
     entry->next = std::move(history.history_list);
     history.history_list = std::move(entry);
 }
 
 void history_save_line(const WordList& line) {
     if (line.empty() || is_newline_word(line.first()->word)) return;
-    std::int64_t limit = history_limit();
-    // Drop every entry not used within the last limit events, keeping the list's order.
-    std::unique_ptr<HistoryEntry>* link = &history.history_list;
-    while (*link) {
-        if (std::int64_t{history.current_event} - (*link)->reference_number >= limit) {
-            *link = std::move((*link)->next);
-        } else {
-            link = &(*link)->next;
-        }
+    // Drop every entry not used within the last limit events (current_event - reference_number
+    // >= limit), least recently used first, keeping the list's order.
+    const std::int64_t dropped_up_to = history.current_event - history.listings - history_limit();
+    while (!history.last_used.empty() && history.last_used.begin()->first <= dropped_up_to) {
+        HistoryEntry* e = history.last_used.begin()->second;
+        history.last_used.erase(history.last_used.begin());
+        std::unique_ptr<HistoryEntry>& link = e->newer ? e->newer->next : history.history_list;
+        if (e->next) e->next->newer = e->newer;
+        link = std::exchange(link->next, nullptr);
     }
     WordList words;
     copy_word_list(words, line);
@@ -620,10 +640,11 @@ void history_substitute(int c) {
 
 std::vector<const HistoryEntry*> history_newest(std::int32_t n) {
     std::vector<const HistoryEntry*> newest;
-    for (HistoryEntry* e = history.history_list.get(); e; e = e->next.get()) {
-        if (static_cast<std::int64_t>(newest.size()) < n) newest.push_back(e);
-        ++e->reference_number;
+    for (HistoryEntry* e = history.history_list.get();
+         e && static_cast<std::int64_t>(newest.size()) < n; e = e->next.get()) {
+        newest.push_back(e);
     }
+    ++history.listings;  // every event's reference number, in one step
     return newest;
 }
 

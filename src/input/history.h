@@ -7,24 +7,37 @@
 #pragma once
 
 #include <cstdint>
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "input/word_list.h"
 
+struct HistoryEntry;
+/// The events in the order of their last use, the least recently used first, keyed by
+/// use_key; equal keys in any order.
+using HistoryUseOrder = std::multimap<std::int64_t, HistoryEntry*>;
+
 /// One numbered event.
 struct HistoryEntry {
     WordList words;                      ///< the event's words, ending with the newline word
     std::int32_t event_number = 0;       ///< the event's number
-    std::int32_t reference_number = 0;   ///< the event number, raised when the event is used
     std::unique_ptr<HistoryEntry> next;  ///< the next older entry
+    HistoryEntry* newer = nullptr;       ///< the next newer entry; null for the newest
+    /// The reference number less the listings made before it was last set: a listing raises
+    /// every reference number by one by counting itself, not by visiting every event.
+    std::int64_t use_key = 0;
+    HistoryUseOrder::iterator use;  ///< this event's place in the last-used order
 
     HistoryEntry() = default;
     HistoryEntry(const HistoryEntry&) = delete;
     HistoryEntry& operator=(const HistoryEntry&) = delete;
     /// Frees the older entries one after another, so that a long list does not recurse.
     ~HistoryEntry();
+    /// The event number when entered, the number of the current event when selected by number
+    /// since, raised by one by every listing.
+    std::int32_t reference_number() const;
 };
 
 inline constexpr int SEARCH_TEXT_ROOM = 31;  ///< characters of a search text or left side
@@ -40,6 +53,11 @@ struct HistoryState {
     CharString search_text;  ///< the last search text; the default left side of :s
     CharString saved_left;   ///< the left side after the last modifier, for :&
     CharString right_text;   ///< the right side of the last :s
+    /// The same events least recently used first: pruning takes them from its front, so that
+    /// entering a line costs the same however long the list is.
+    HistoryUseOrder last_used;
+    /// The listings made, added to every use_key.
+    std::int64_t listings = 0;
     /// While alias text is read: the node before the aliased command and the node ending it.
     /// The aliased command then stands in for the previous event.
     const LexWord* alias_event_start = nullptr;

@@ -198,11 +198,37 @@ void input_seek(const InputPosition& pos) {
     input.current_input_kind = pos.kind;
 }
 
+namespace {
+
+// Whether the next character comes from the buffer, if it holds it: no other source is active.
+bool buffer_is_next() {
+    return !(input.read_pushback | input.one_line_count) && !input.alias.words &&
+           !input.eval.words && !input.command_string;
+}
+
+}  // namespace
+
+std::string_view input_buffered_ahead() {
+    if (!buffer_is_next()) return {};
+    std::int64_t o = input.input_offset;
+    const std::string& text = input.input_seekable ? input.window : input.memory;
+    std::int64_t start = input.input_seekable ? input.buffer_start : input.memory_start;
+    if (o < start || o >= input.buffer_end) return {};
+    return std::string_view(text).substr(static_cast<std::size_t>(o - start),
+                                         static_cast<std::size_t>(input.buffer_end - o));
+}
+
+void input_skip_buffered(std::size_t n) {
+    if (n == 0) return;
+    input.current_input_kind = INPUT_FILE;
+    input.input_offset += static_cast<std::int64_t>(n);
+    input.eof_retries = 0;
+}
+
 int read_char(bool want_eof) {
     // The common case first: the next character is already in the buffer and no other source
     // is active. This is the path of every character of a loop body read again.
-    if (!(input.read_pushback | input.one_line_count) && !input.alias.words && !input.eval.words &&
-        !input.command_string) {
+    if (buffer_is_next()) {
         std::int64_t o = input.input_offset;
         int c = -1;
         if (input.input_seekable) {

@@ -117,6 +117,12 @@ void input_seek(const InputPosition& pos);
 int read_char(bool want_eof);
 /// Pushes one character back.
 void unread_char(int c);
+/// The characters read_char would give next, as far as they are buffered, when they come from
+/// the buffer (no pushback, alias or eval words, -c text or one-line mode in front of them);
+/// empty otherwise. Valid until the next reading.
+std::string_view input_buffered_ahead();
+/// Moves the read position past n characters of input_buffered_ahead().
+void input_skip_buffered(std::size_t n);
 /// Nested inputs (sourced files and eval texts, one inside the other) read at once, at most.
 /// Each holds a stretch of the stack, and a sourced file or an eval with descriptors set up
 /// holds descriptors as well: deeper nesting is refused as the system refuses a descriptor when

@@ -37,7 +37,7 @@ ProcessEntry* leader_numbered(long n) {
 }
 
 void list_jobs(int options) {
-    for (int i = 1; i <= jobs.max_job_number; ++i) {
+    for (int i = 1; i <= jobs.job_numbers.max_job_number(); ++i) {
         ProcessEntry* leader = leader_numbered(i);
         if (!leader) continue;
         leader->status_flags &= static_cast<std::uint16_t>(~PROC_NEEDS_NOTE);

@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
+#include <forward_list>
 #include <initializer_list>
 #include <limits>
 
@@ -32,24 +33,47 @@ bool same_dir_as_shell(const ProcessEntry* leader) {
 }
 
 // The first leader, newest first, that is neither the given one nor the current job; a stopped
-// one is preferred.
+// one is preferred. Leaders restarted since they stopped are dropped from the stopped ones as
+// they are met, so that each costs one look.
 ProcessEntry* other_job(ProcessEntry* leader) {
-    ProcessEntry* any = nullptr;
-    for (ProcessEntry& e : jobs.process_table) {
-        if (e.pid == 0 || e.pid != e.leader_pid || &e == leader || &e == jobs.current_job) {
-            continue;
+    auto eligible = [&](ProcessEntry* e) { return e != leader && e != jobs.current_job; };
+    for (auto it = jobs.stopped_leaders.begin(); it != jobs.stopped_leaders.end();) {
+        ProcessEntry* e = *it;
+        if (!(e->status_flags & PROC_STOPPED)) {
+            it = jobs.stopped_leaders.erase(it);
+        } else if (eligible(e)) {
+            return e;
+        } else {
+            ++it;
         }
-        if (e.status_flags & PROC_STOPPED) return &e;
-        if (!any) any = &e;
     }
-    return any;
+    for (ProcessEntry* e : jobs.leaders) {
+        if (eligible(e)) return e;
+    }
+    return nullptr;
 }
 
 ProcessEntry* find_pid(pid_t pid) {
-    for (ProcessEntry& e : jobs.process_table) {
-        if (e.pid == pid) return &e;
-    }
-    return nullptr;
+    auto it = jobs.by_pid.find(pid);
+    return it == jobs.by_pid.end() ? nullptr : it->second;
+}
+
+// The child owns none of the shell's jobs. Forgetting them one by one would write into every
+// entry, and so make the child copy every page of the table from the shell: with many jobs
+// alive each child would cost more than the last. The table is put aside whole instead (where
+// it stays reachable and is never looked at) and the child starts with an empty one, as it
+// would be with every job forgotten. A job put aside by held_job is forgotten as before, so
+// that taking it back gives a forgotten job.
+void leave_jobs_in_child() {
+    static std::forward_list<JobTable> put_aside;
+    ProcessEntry* held = jobs.held_job;
+    if (held && held->pid != 0) forget_job(held);
+    JobTable fresh;
+    fresh.held_job = held;
+    fresh.notes_pending = jobs.notes_pending;
+    fresh.no_children_left = jobs.no_children_left;
+    put_aside.push_front(std::move(jobs));
+    jobs = std::move(fresh);
 }
 
 // The CPU seconds from which a process is reported: the first word of time. Reaping never
@@ -166,10 +190,7 @@ pid_t fork_child(CommandNode* node, JobGroup wants_terminal) {
     if (pid == 0) {
         record_start_usage();
         pid_t group = jobs.job_in_progress ? jobs.job_in_progress->leader_pid : getpid();
-        for (ProcessEntry& e : jobs.process_table) {
-            if (e.pid != 0) forget_job(&e);
-        }
-        jobs.job_in_progress = nullptr;
+        leave_jobs_in_child();
         leave_shell_input();
         ++shell.fork_depth;
         signal_records = SignalRecords{};
@@ -228,20 +249,7 @@ void add_process(pid_t pid, CommandNode* node) {
         p->job_next = p;
         p->job_dir = current_dir;
         if (current_dir) ++current_dir->ref_count;
-        if (jobs.max_job_number < JOB_NUMBER_REUSE_FROM) {
-            p->job_number = ++jobs.max_job_number;
-        } else {
-            int n = 1;
-            for (bool used = true; used; ++n) {
-                used = false;
-                for (const ProcessEntry& e : jobs.process_table) {
-                    if (e.job_number == n) used = true;
-                }
-                if (!used) break;
-            }
-            p->job_number = n;
-            if (n > jobs.max_job_number) jobs.max_job_number = n;
-        }
+        p->job_number = jobs.job_numbers.take();
         if (!jobs.current_job) {
             jobs.current_job = p;
         } else if (!jobs.previous_job) {
@@ -249,6 +257,39 @@ void add_process(pid_t pid, CommandNode* node) {
         }
     }
     p->start_time = now_time();
+    index_process(p);
+}
+
+void index_process(ProcessEntry* p) {
+    p->sequence = ++jobs.entries_made;
+    jobs.by_pid[p->pid] = p;
+    if (p->pid == p->leader_pid) {
+        jobs.leaders.insert(p);
+        if (p->status_flags & PROC_STOPPED) jobs.stopped_leaders.insert(p);
+    }
+}
+
+int JobNumbers::take() {
+    if (max_ < JOB_NUMBER_REUSE_FROM || free_.empty()) return ++max_;
+    int n = *free_.begin();
+    free_.erase(free_.begin());
+    return n;
+}
+
+void JobNumbers::take(int n) {
+    while (max_ < n) free_.insert(++max_);
+    free_.erase(n);
+}
+
+void JobNumbers::give_back(int n) {
+    if (n <= 0 || n > max_) return;
+    if (n < max_) {
+        free_.insert(n);
+        return;
+    }
+    // The highest left in use: below n, past the free numbers.
+    --max_;
+    while (max_ > 0 && free_.erase(max_) == 1) --max_;
 }
 
 void reap_children() {
@@ -279,6 +320,7 @@ void reap_children() {
         if (WIFSTOPPED(status)) {
             p->status_flags |= PROC_STOPPED;
             p->reason = static_cast<std::uint8_t>(WSTOPSIG(status));
+            if (p->pid == p->leader_pid) jobs.stopped_leaders.insert(p);
         } else {
             if ((p->status_flags & (PROC_TIMED | PROC_TIME_EACH)) || var_lookup("time")) {
                 p->end_time = now_time();
@@ -369,20 +411,19 @@ void forget_job(ProcessEntry* p) {
     ProcessEntry* leader = job_leader(p);
     clear_current(leader);
     if (leader == jobs.job_in_progress) jobs.job_in_progress = nullptr;
-    int number = leader->job_number;
+    jobs.leaders.erase(leader);
+    jobs.stopped_leaders.erase(leader);
+    jobs.job_numbers.give_back(leader->job_number);
     ProcessEntry* q = leader;
     do {
+        if (auto it = jobs.by_pid.find(q->pid); it != jobs.by_pid.end() && it->second == q) {
+            jobs.by_pid.erase(it);
+        }
         q->job_number = 0;
         q->pid = 0;
         q->status_flags &= static_cast<std::uint16_t>(~PROC_NEEDS_NOTE);
         q = q->job_next;
     } while (q != leader);
-    if (number == jobs.max_job_number) {
-        jobs.max_job_number = 0;
-        for (const ProcessEntry& e : jobs.process_table) {
-            if (e.job_number > jobs.max_job_number) jobs.max_job_number = e.job_number;
-        }
-    }
 }
 
 void wait_for_job_in_progress(JobStatus status) {

@@ -13,6 +13,8 @@
 
 #include <cstdint>
 #include <list>
+#include <set>
+#include <unordered_map>
 
 #include "core/chars.h"
 #include "core/shell.h"
@@ -50,12 +52,39 @@ struct ProcessEntry {
     struct timeval start_time {};
     struct timeval end_time {};
     struct rusage usage {};
-    CharString command_text;  ///< printable form of the command
+    CharString command_text;     ///< printable form of the command
+    std::uint64_t sequence = 0;  ///< the order of the entries: a newer one has a larger number
 };
 
 inline constexpr int JOB_NUMBER_REUSE_FROM = 9;
 inline constexpr int MAX_FORK_DEPTH = 16;
 inline constexpr int FORK_RETRY_SECONDS = 10;
+
+/// The job numbers in use. A new job gets the number after the highest while the highest is
+/// below JOB_NUMBER_REUSE_FROM, and the smallest number no job has from then on; the highest
+/// falls when its job is forgotten.
+class JobNumbers {
+  public:
+    /// The highest number in use; 0 when none.
+    int max_job_number() const { return max_; }
+    /// Takes the number for a new job.
+    int take();
+    /// Takes a number no job has.
+    void take(int n);
+    /// Gives back the number of a job forgotten.
+    void give_back(int n);
+
+  private:
+    int max_ = 0;
+    std::set<int> free_;  ///< the numbers below max_ that no job has
+};
+
+/// Orders entries newest first.
+struct NewerFirst {
+    bool operator()(const ProcessEntry* a, const ProcessEntry* b) const noexcept {
+        return a->sequence > b->sequence;
+    }
+};
 
 struct JobTable {
     std::list<ProcessEntry> process_table;    ///< newest first; entries never move
@@ -63,9 +92,17 @@ struct JobTable {
     ProcessEntry* previous_job = nullptr;     ///< %-
     ProcessEntry* job_in_progress = nullptr;  ///< the job whose processes are being started
     ProcessEntry* held_job = nullptr;         ///< job_in_progress put aside
-    int max_job_number = 0;
-    int notes_pending = 0;          ///< jobs marked PROC_NEEDS_NOTE since the last report
-    bool no_children_left = false;  ///< the last wait found no child at all
+    JobNumbers job_numbers;                   ///< the numbers of the jobs not forgotten
+    int notes_pending = 0;                    ///< jobs marked PROC_NEEDS_NOTE since the last report
+    bool no_children_left = false;            ///< the last wait found no child at all
+    // Indexes, so that no step of a job's life walks the table, which keeps the entries of
+    // forgotten jobs until the next foreground command.
+    std::uint64_t entries_made = 0;                   ///< the sequence of the last entry made
+    std::unordered_map<pid_t, ProcessEntry*> by_pid;  ///< the entries not forgotten
+    std::set<ProcessEntry*, NewerFirst> leaders;      ///< the leaders of the jobs not forgotten
+    /// Every stopped leader of a job not forgotten, and leaders restarted since they stopped,
+    /// which the search for a stopped job drops as it meets them.
+    std::set<ProcessEntry*, NewerFirst> stopped_leaders;
 };
 extern JobTable jobs;
 
@@ -92,6 +129,9 @@ pid_t fork_child(CommandNode* node, JobGroup wants_terminal);
 void join_job_group(JobGroup wants_terminal, pid_t group);
 /// Enters a child just started.
 void add_process(pid_t pid, CommandNode* node);
+/// Enters in the table's indexes the entry just put at the front of the table, with its pid,
+/// leader_pid and flags set (add_process does it; the job number is taken apart).
+void index_process(ProcessEntry* p);
 /// Collects the status of every child that changed state.
 void reap_children();
 /// Gives up the current or previous role of a job.

@@ -1,7 +1,9 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <random>
 #include <string>
+#include <vector>
 
 #include "builtins/alias_builtins.h"
 #include "core/descriptors.h"
@@ -115,6 +117,15 @@ class HistoryTest : public testing::Test {
         capture_.output();  // drops what was written before
         builtin_history(words, node);
         return capture_.output();
+    }
+    // Each event of the list as number:reference, newest first.
+    static std::string events_and_references() {
+        std::string out;
+        for (HistoryEntry* e = history.history_list.get(); e; e = e->next.get()) {
+            out +=
+                std::to_string(e->event_number) + ":" + std::to_string(e->reference_number()) + " ";
+        }
+        return out;
     }
     // The event numbers of the list, newest first.
     static std::string numbers() {
@@ -243,7 +254,7 @@ TEST_F(HistoryTest, PrintOnlyAndReferences) {
     EXPECT_EQ(lex("!1:p"), "echo | a/b/c.d | x/y.z | NL");
     EXPECT_EQ(history.print_only, 1);
     // Selecting an event by number counts as using it now.
-    EXPECT_EQ(history.history_list->next->next->reference_number, 3);
+    EXPECT_EQ(history.history_list->next->next->reference_number(), 3);
 }
 
 TEST_F(HistoryTest, HashReferencesAreLimited) {
@@ -299,8 +310,133 @@ TEST_F(HistoryTest, Listing) {
     EXPECT_EQ(list({"-hr", "5"}), "ls -l /tmp\ncat lol bar\necho a/b/c.d x/y.z\n");
     EXPECT_EQ(list({"--h-", "1"}), "ls -l /tmp\n");
     // Every listing raised every reference number by one.
-    EXPECT_EQ(history.history_list->reference_number, 3 + 5);
+    EXPECT_EQ(history.history_list->reference_number(), 3 + 5);
     EXPECT_THROW(list({"-x"}), ShellError);
+}
+
+// The list as the documented rule keeps it, the slow and obvious way: every line walks every
+// event, every listing raises every reference number.
+struct HistoryModel {
+    struct Event {
+        std::int32_t number, reference;
+    };
+    std::vector<Event> events;  // newest first
+    std::int32_t current = 0;
+
+    void save(std::int64_t limit) {
+        std::erase_if(events, [&](const Event& e) { return current - e.reference >= limit; });
+        ++current;
+        events.insert(events.begin(), Event{current, current});
+    }
+    void use(std::int32_t number) {
+        for (Event& e : events) {
+            if (e.number == number) {
+                e.reference = current;
+                return;
+            }
+        }
+    }
+    void list() {
+        for (Event& e : events) ++e.reference;
+    }
+    std::string shown() const {
+        std::string out;
+        for (const Event& e : events) {
+            out += std::to_string(e.number) + ":" + std::to_string(e.reference) + " ";
+        }
+        return out;
+    }
+};
+
+// Runs the steps of a history script on the list (and on a model, when given): s enters a
+// line, l lists (history_newest, as the builtin and the history file do), u<n> selects event n
+// with !n, h<n> sets the variable history to n.
+class HistorySteps {
+  public:
+    explicit HistorySteps(HistoryModel* model) : model_(model) {
+        for (const char* w : {"echo", "a", "\n"}) line_.append(chars(w));
+    }
+    void run(const std::string& steps) {
+        std::size_t at = 0;
+        while (at < steps.size()) {
+            std::size_t end = steps.find(' ', at);
+            if (end == std::string::npos) end = steps.size();
+            if (end > at) step(steps.substr(at, end - at));
+            at = end + 1;
+        }
+    }
+
+  private:
+    void step(const std::string& s) {
+        if (s == "s") {
+            history_save_line(line_);
+            if (model_) model_->save(limit_);
+        } else if (s == "l") {
+            history_newest(0);
+            if (model_) model_->list();
+        } else if (s[0] == 'h') {
+            limit_ = std::stoi(s.substr(1));
+            var_set("history", chars(s.substr(1)));
+        } else if (s[0] == 'u') {
+            CharString text = chars("!" + s.substr(1));
+            input = InputState{};
+            input.command_string = &text;
+            WordList words;
+            lex_line(words);
+            errors = ErrorState{};  // an event pruned already is not found: no matter here
+            if (model_) model_->use(std::stoi(s.substr(1)));
+        }
+    }
+    HistoryModel* model_;
+    WordList line_;
+    std::int64_t limit_ = 0;
+};
+
+TEST_F(HistoryTest, PruningKeepsTheEventsUsedWithinTheLimit) {
+    struct Case {
+        const char* steps;
+        const char* kept;  // number:reference, newest first
+    } cases[] = {
+        {"h3 s s s s s", "5:5 4:4 3:3 2:2 "},
+        {"h0 s s s", "3:3 "},
+        // A use keeps an old event; it then ages from the line that used it.
+        {"h2 s s s u1 s", "4:4 3:3 2:2 1:3 "},
+        {"h3 s s s u1 s s s", "6:6 5:5 4:4 3:3 1:3 "},
+        {"h3 s s s u1 s s s s", "7:7 6:6 5:5 4:4 "},
+        // A listing raises every reference number: nothing goes at the next line.
+        {"h2 s s l s", "3:3 2:3 1:2 "},
+        // An event used after listings can be older by its reference number than events used
+        // before it: 2 and 1 go, 3 stays.
+        {"h2 s s s l l u2 s s s", "6:6 5:5 4:4 3:5 "},
+        // The limit is read at each line.
+        {"h5 s s s s s h1 s", "6:6 5:5 "},
+        {"h1 s s h5 s s", "4:4 3:3 2:2 1:1 "},
+    };
+    for (const Case& c : cases) {
+        reset();
+        HistorySteps(nullptr).run(c.steps);
+        EXPECT_EQ(events_and_references(), c.kept) << "steps: " << c.steps;
+    }
+}
+
+TEST_F(HistoryTest, PruningAgreesWithTheRuleOverLongRuns) {
+    std::mt19937 random(13);
+    for (int run = 0; run < 20; ++run) {
+        reset();
+        HistoryModel model;
+        HistorySteps steps(&model);
+        std::string done;
+        for (int i = 0; i < 300; ++i) {
+            std::uint32_t r = random() % 100;
+            std::string step = r < 5    ? "h" + std::to_string(random() % 12)
+                               : r < 55 ? "s"
+                               : r < 70 ? "l"
+                                        : "u" + std::to_string(1 + random() % (model.current + 1));
+            steps.run(step);
+            done += step + " ";
+            ASSERT_EQ(events_and_references(), model.shown()) << "steps: " << done;
+        }
+    }
 }
 
 }  // namespace

@@ -71,6 +71,7 @@ class JobReportsTest : public testing::Test {
             e->status_flags = p.flags;
             e->reason = p.reason;
             e->command_text = chars(p.text);
+            index_process(e);
             if (!leader) {
                 leader = e;
             } else {
@@ -79,7 +80,7 @@ class JobReportsTest : public testing::Test {
             last = e;
         }
         last->job_next = leader;
-        if (number > jobs.max_job_number) jobs.max_job_number = number;
+        jobs.job_numbers.take(number);
         return leader;
     }
 
@@ -272,7 +273,7 @@ TEST_F(JobReportsTest, PendingNotesReportAndForgetEndedJobs) {
     EXPECT_EQ(stopped->pid, 20);
     EXPECT_FALSE(stopped->status_flags & PROC_NEEDS_NOTE);
     EXPECT_EQ(quiet->pid, 30);
-    EXPECT_EQ(jobs.max_job_number, 3);
+    EXPECT_EQ(jobs.job_numbers.max_job_number(), 3);
 }
 
 // ---- The jobs listing, the stopped-jobs warning, stop on a stopped job ----
@@ -530,6 +531,87 @@ TEST(FormatCommandTree, QuotedNulMarkerIsDropped) {
     CharString expected = chars("echo ");
     expected += quoted('*');
     EXPECT_EQ(format_command_tree(quoted_word.get()), expected);
+}
+
+// ---- Job numbers and the current and previous jobs ----
+
+TEST(JobNumbers, NewJobsCountUpToNineThenTakeTheSmallestFree) {
+    struct Case {
+        const char* steps;  // t: take a number; g<n>: give n back
+        const char* taken;  // the numbers taken, in order
+        int max;            // max_job_number at the end
+    } cases[] = {
+        {"t t t", "1 2 3", 3},
+        // Below nine the next number follows the highest, even with gaps below it.
+        {"t t t g2 t", "1 2 3 4", 4},
+        {"t t t t t t t t t g3 t", "1 2 3 4 5 6 7 8 9 3", 9},
+        {"t t t t t t t t t t g2 g5 t t t", "1 2 3 4 5 6 7 8 9 10 2 5 11", 11},
+        // The highest falls past the numbers given back below it.
+        {"t t t t t t t t t t t t g11 g10 g12", "1 2 3 4 5 6 7 8 9 10 11 12", 9},
+        {"t t t g2 g3", "1 2 3", 1},
+        {"t t t g1 g2 g3", "1 2 3", 0},
+        {"t t t t t t t t t t g10 g9 t", "1 2 3 4 5 6 7 8 9 10 9", 9},
+        // From nine up the smallest free number, however it came free.
+        {"t t t t t t t t t t t t g12 g4 g7 t t t", "1 2 3 4 5 6 7 8 9 10 11 12 4 7 12", 12},
+    };
+    for (const Case& c : cases) {
+        JobNumbers numbers;
+        std::string taken;
+        std::string steps = c.steps;
+        for (std::size_t at = 0; at < steps.size(); ++at) {
+            if (steps[at] == 't') {
+                taken += (taken.empty() ? "" : " ") + std::to_string(numbers.take());
+            } else if (steps[at] == 'g') {
+                std::size_t end = steps.find(' ', at);
+                numbers.give_back(std::stoi(steps.substr(at + 1, end - at - 1)));
+                at = end == std::string::npos ? steps.size() : end;
+            }
+        }
+        EXPECT_EQ(taken, c.taken) << c.steps;
+        EXPECT_EQ(numbers.max_job_number(), c.max) << c.steps;
+    }
+}
+
+TEST(JobNumbers, NumbersTakenOutOfOrderLeaveTheOthersFree) {
+    JobNumbers numbers;
+    numbers.take(3);
+    numbers.take(1);
+    EXPECT_EQ(numbers.max_job_number(), 3);
+    numbers.give_back(3);
+    EXPECT_EQ(numbers.max_job_number(), 1) << "2 was never taken";
+}
+
+TEST_F(JobReportsTest, ForgettingTheCurrentJobChoosesTheNewestOtherStoppedOne) {
+    struct Case {
+        const char* states;  // one job per letter, oldest first: r running, s stopped,
+                             // c stopped and then restarted, f forgotten
+        int current, previous, forgotten;
+        int new_current, new_previous;  // 0: none
+    } cases[] = {
+        {"rsr", 3, 1, 3, 1, 2}, {"rrr", 3, 0, 3, 2, 1}, {"srcr", 4, 2, 4, 2, 1},
+        {"scr", 3, 0, 3, 1, 2}, {"frr", 3, 2, 3, 2, 0}, {"rsss", 2, 4, 4, 2, 3},
+        {"sr", 1, 2, 2, 1, 0},
+    };
+    for (const Case& c : cases) {
+        jobs = JobTable{};
+        std::vector<ProcessEntry*> made;
+        for (const char* s = c.states; *s; ++s) {
+            int number = static_cast<int>(made.size()) + 1;
+            std::uint16_t flags = *s == 'r' || *s == 'f' ? PROC_RUNNING : PROC_STOPPED;
+            made.push_back(
+                make_job(number, {{static_cast<pid_t>(100 + number), flags, 0, "sleep 9"}}));
+            if (*s == 'c') made.back()->status_flags = PROC_RUNNING;  // as fg or bg do
+        }
+        auto job = [&](int number) { return number ? made[number - 1] : nullptr; };
+        for (std::size_t i = 0; c.states[i]; ++i) {
+            if (c.states[i] == 'f') forget_job(made[i]);
+        }
+        jobs.current_job = job(c.current);
+        jobs.previous_job = job(c.previous);
+        forget_job(job(c.forgotten));
+        EXPECT_EQ(jobs.current_job, job(c.new_current)) << c.states;
+        EXPECT_EQ(jobs.previous_job, job(c.new_previous)) << c.states;
+    }
 }
 
 }  // namespace

@@ -211,11 +211,14 @@ bool buffer_is_next() {
 std::string_view input_buffered_ahead() {
     if (!buffer_is_next()) return {};
     std::int64_t o = input.input_offset;
-    const std::string& text = input.input_seekable ? input.window : input.memory;
     std::int64_t start = input.input_seekable ? input.buffer_start : input.memory_start;
     if (o < start || o >= input.buffer_end) return {};
-    return std::string_view(text).substr(static_cast<std::size_t>(o - start),
-                                         static_cast<std::size_t>(input.buffer_end - o));
+    const auto at = static_cast<std::size_t>(o - start);
+    auto ahead = static_cast<std::size_t>(input.buffer_end - o);
+    if (input.input_seekable) return std::string_view(input.window).substr(at, ahead);
+    // Text kept in memory is contiguous to the end of its block.
+    ahead = std::min(ahead, INPUT_BLOCK_SIZE - at % INPUT_BLOCK_SIZE);
+    return std::string_view(&input.memory.at(at), ahead);
 }
 
 void input_skip_buffered(std::size_t n) {

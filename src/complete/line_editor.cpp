@@ -1,6 +1,7 @@
 #include "complete/line_editor.h"
 
 #include <langinfo.h>
+#include <poll.h>
 #include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
@@ -68,7 +69,8 @@ bool enter_editor_modes() {
     raw.c_lflag &= ~static_cast<tcflag_t>(ICANON | ECHO | IEXTEN);
     raw.c_lflag |= ISIG;
     raw.c_iflag &= ~static_cast<tcflag_t>(IXON | ICRNL | INLCR | IGNCR | ISTRIP);
-    raw.c_cc[VMIN] = 1;
+    // Reads return at once: the editor waits in ppoll, where signals wake it (see read_byte).
+    raw.c_cc[VMIN] = 0;
     raw.c_cc[VTIME] = 0;
     return tcsetattr(fds.shell_in, TCSADRAIN, &raw) == 0;
 }
@@ -291,6 +293,30 @@ void act_on_records(Session& s) {
 
 enum class ReadResult { KEY, END, ERROR };
 
+enum class ByteRead { BYTE, NONE, END, ERROR };
+
+// Reads a byte after a wait saw input. An interrupt typed meanwhile flushes the terminal's input,
+// so the read must not block (the editor's modes make it return at once): a blocking read would
+// keep the interrupt recorded but unseen until the next key. Nothing to read is the end of the
+// input only when the terminal has hung up.
+ByteRead read_byte(char& c) {
+    ssize_t n = read(fds.shell_in, &c, 1);
+    if (n == 1) return ByteRead::BYTE;
+    if (n == 0) {
+        struct pollfd p {
+            fds.shell_in, POLLIN, 0
+        };
+        return poll(&p, 1, 0) == 1 && (p.revents & POLLHUP) ? ByteRead::END : ByteRead::NONE;
+    }
+    if (errno == EAGAIN) {
+        // Someone left the terminal non-blocking: the editor waits in ppoll, not in read.
+        int off = 0;
+        ioctl(fds.shell_in, FIONBIO, &off);
+        return ByteRead::NONE;
+    }
+    return errno == EINTR ? ByteRead::NONE : ByteRead::ERROR;
+}
+
 // Reads the next key, waiting for the rest of a sequence no longer than KEY_TIMEOUT_MS.
 ReadResult read_key(Session& s, KeyPress& key, std::string& raw) {
     for (;;) {
@@ -309,17 +335,10 @@ ReadResult read_key(Session& s, KeyPress& key, std::string& raw) {
             continue;
         }
         char c;
-        ssize_t n = read(fds.shell_in, &c, 1);
-        if (n == 1) {
-            s.bytes += c;
-        } else if (n == 0) {
-            return ReadResult::END;
-        } else if (errno == EAGAIN) {
-            int off = 0;
-            ioctl(fds.shell_in, FIONBIO, &off);
-        } else if (errno != EINTR) {
-            return ReadResult::ERROR;
-        }
+        ByteRead r = read_byte(c);
+        if (r == ByteRead::BYTE) s.bytes += c;
+        if (r == ByteRead::END) return ReadResult::END;
+        if (r == ByteRead::ERROR) return ReadResult::ERROR;
     }
     raw.assign(s.bytes, 0, key.length);
     s.bytes.erase(0, key.length);
@@ -616,12 +635,9 @@ void insert_literally(Session& s) {
             continue;
         }
         char c;
-        ssize_t n = read(fds.shell_in, &c, 1);
-        if (n == 1) {
-            insert(s, std::string_view(&c, 1));
-            return;
-        }
-        if (n == 0 || (n < 0 && errno != EINTR)) return;
+        ByteRead r = read_byte(c);
+        if (r == ByteRead::BYTE) insert(s, std::string_view(&c, 1));
+        if (r != ByteRead::NONE) return;
     }
 }
 

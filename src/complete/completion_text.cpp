@@ -28,6 +28,10 @@ CompletionWord completion_word_at(std::string_view line, std::size_t cursor) {
     bool command_position = true;  // for the next word to begin
     bool in_word = false;
     bool word_command = true;  // the current word is in the position of a command
+    std::string command_word;  // the current command's name, once it has ended
+    int depth = 0;             // parentheses open that are not a subshell (an expression, a list)
+    bool redirected = false;   // the next word is a redirection's file
+    bool resume = false;       // command_position after that file
     std::size_t word_start = cursor;
     std::string text;           // the current word, unquoted
     std::size_t name_raw = 0;   // offset in the line after the word's last "/"
@@ -88,11 +92,34 @@ CompletionWord completion_word_at(std::string_view line, std::size_t cursor) {
             continue;
         }
         if (one_of(WORD_ENDS, c)) {
+            if (in_word && word_command) command_word = text;
             in_word = false;
-            if (one_of(COMMAND_STARTS, c)) command_position = true;
+            if (c == '(') {
+                // A subshell where a command may start; otherwise an expression or a word list.
+                if (!command_position) ++depth;
+            } else if (c == ')') {
+                // After the expression of an if, its command.
+                if (depth > 0 && --depth == 0 && command_word == "if") command_position = true;
+            } else if (c == '<' || c == '>' || (c == '&' && i > 0 && line[i - 1] == '>')) {
+                if (!redirected) resume = command_position;
+                redirected = true;
+                command_position = false;
+            } else if (one_of(COMMAND_STARTS, c)) {
+                command_position = true;
+                command_word.clear();
+                depth = 0;
+                redirected = false;
+            }
             continue;
         }
-        if (!in_word) begin_word(i);
+        if (!in_word) {
+            begin_word(i);
+            if (redirected) {
+                word_command = false;
+                command_position = resume;
+                redirected = false;
+            }
+        }
         if (c == '\\') {
             if (i + 1 < cursor) {
                 ++i;

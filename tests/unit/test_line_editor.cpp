@@ -292,6 +292,17 @@ TEST(LineEditorCompletion, TheWordAtTheCursor) {
         {"ls ~ro#", CompletionKind::USER, "", "ro", 4, 0},
         {"ls ~root/.pro#", CompletionKind::FILE_NAME, "~root/", ".pro", 9, 0},
         {"ls a#bc", CompletionKind::FILE_NAME, "", "a", 3, 0},  // up to the cursor only
+        // Parentheses and redirections: where a command is, and where it is not.
+        {"(ca#", CompletionKind::COMMAND, "", "ca", 1, 0},
+        {"ls; (cd /; ca#", CompletionKind::COMMAND, "", "ca", 11, 0},
+        {"foreach f (zz#", CompletionKind::FILE_NAME, "", "zz", 11, 0},
+        {"if ( -e (x) ) wh#", CompletionKind::COMMAND, "", "wh", 14, 0},
+        {"while ( 1 ) zz#", CompletionKind::FILE_NAME, "", "zz", 12, 0},
+        {"> zz#", CompletionKind::FILE_NAME, "", "zz", 2, 0},
+        {"> out ca#", CompletionKind::COMMAND, "", "ca", 6, 0},
+        {"ls >& ou#", CompletionKind::FILE_NAME, "", "ou", 6, 0},
+        {"ls >>& ou t#", CompletionKind::FILE_NAME, "", "t", 10, 0},
+        {"ls |& gr#", CompletionKind::COMMAND, "", "gr", 6, 0},
     };
     for (const Row& r : rows) {
         std::size_t cursor = r.line.find('#');

@@ -367,8 +367,7 @@ void input_to_eof() {
 }
 
 bool input_reads_plain_text() {
-    return !input.read_pushback && !input.one_line_count && !input.alias.words &&
-           !input.eval.words && !input.command_string && input.current_input_kind == INPUT_FILE;
+    return buffer_is_next() && input.current_input_kind == INPUT_FILE;
 }
 
 TextNote::TextNote() noexcept {

@@ -63,7 +63,6 @@ CharString eval_word(const WordVector& words, std::size_t& cursor) {
     return format_number(eval_expression(words, cursor));
 }
 
-// current op operand, evaluated as an expression; an empty current word is left out.
 // A number as format_number writes it, of nine digits at most, so that the sum or difference
 // of two stays well inside 32 bits; a minus sign only where minus_ok.
 bool small_number(const CharString& word, bool minus_ok, std::int32_t& n) {
@@ -79,6 +78,7 @@ bool small_number(const CharString& word, bool minus_ok, std::int32_t& n) {
     return true;
 }
 
+// current op operand, evaluated as an expression; an empty current word is left out.
 CharString combine(const CharString& current, Char op, const CharString& operand) {
     // @ name++, --, += and -= on numbers, the common case, without the evaluator: it reads
     // these words as the same numbers and gives the same sum.
